@@ -1,0 +1,94 @@
+// Scrivane: turns one plain-text file into a PDF file.
+//
+//   scrivane        opens the window
+//   scrivane FILE   converts FILE with the default settings into FILE's name
+//                   with the extension ".pdf", asking before an old PDF is
+//                   replaced, and ends without showing the window.
+//
+// Without a display the window cannot be shown: a conversion named on the
+// command line still runs, with its messages on the terminal.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QScreen>
+
+#include "platform/command_line.h"
+#include "platform/qt_file_dialogs.h"
+#include "platform/qt_message_box.h"
+#include "platform/qt_shell.h"
+#include "platform/std_files.h"
+#include "platform/system_clock.h"
+#include "platform/terminal_message_box.h"
+#include "window/form_convert_to_pdf.h"
+
+namespace {
+
+bool HasDisplay() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: scrivane FILE\n"
+               "Converts the plain-text FILE (which must exist and not be empty) into a PDF\n"
+               "file of the same name with the extension .pdf.\n"
+               "Without a file name the window opens; that needs a display.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace scrivane;
+  // Taken before QApplication, which removes the options it knows from argv.
+  platform::ArgvCommandLine commandLine(argc, argv);
+
+  const bool display = HasDisplay();
+  if (!display) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  // The window ends the program itself, with its own exit status.
+  app.setQuitOnLastWindowClosed(false);
+
+  platform::StdFiles files;
+  platform::SystemClock clock;
+  platform::QtMessageBox windowMessages;
+  platform::TerminalMessageBox terminalMessages;
+  platform::QtFileDialogs dialogs;
+  platform::QtShell shell;
+  platform::MessageBox& messages =
+      display ? static_cast<platform::MessageBox&>(windowMessages) : terminalMessages;
+
+  bool ended = false;
+  int endStatus = 0;
+  WindowServices services{messages, files, clock, commandLine, dialogs, shell,
+                          [&](int status) {
+                            ended = true;
+                            endStatus = status;
+                            QCoreApplication::exit(status);
+                          }};
+  formConvertToPDF window(services);
+  window.Form_Load();
+  if (ended) return endStatus;
+
+  if (!display) {
+    // The overwrite question was answered No: the run was refused.
+    const auto size = files.size(window.cmdfile());
+    if (size && *size > 0) return 1;
+    PrintUsage();
+    return 2;
+  }
+
+  if (const QScreen* screen = window.screen()) {
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+  }
+  window.show();
+  const int status = app.exec();
+  return ended ? endStatus : status;
+}

@@ -1,0 +1,133 @@
+#include "platform/std_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "platform/failure.h"
+
+namespace scrivane::platform {
+namespace {
+
+[[noreturn]] void ThrowErrno(int error) { throw Failure(DescribeErrno(error)); }
+
+class FdLineReader : public LineReader {
+ public:
+  explicit FdLineReader(int fd) : fd_(fd), chunk_(kChunk) {}
+  ~FdLineReader() override { ::close(fd_); }
+  FdLineReader(const FdLineReader&) = delete;
+  FdLineReader& operator=(const FdLineReader&) = delete;
+
+  bool next(std::string& line) override {
+    line.clear();
+    for (;;) {
+      if (pos_ == end_ && !fill()) return !line.empty();
+      if (skipLf_) {
+        skipLf_ = false;
+        if (chunk_[pos_] == '\n' && ++pos_ == end_) continue;
+      }
+      const char* begin = chunk_.data() + pos_;
+      const char* stop = chunk_.data() + end_;
+      const char* p = begin;
+      while (p != stop && *p != '\n' && *p != '\r') ++p;
+      line.append(begin, p);
+      pos_ = static_cast<std::size_t>(p - chunk_.data());
+      if (p == stop) continue;
+      // A carriage return may be followed by the line feed of a CR LF pair,
+      // possibly in the next chunk.
+      skipLf_ = *p == '\r';
+      ++pos_;
+      return true;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 16;
+
+  bool fill() {
+    pos_ = 0;
+    end_ = 0;
+    while (end_ == 0 || (first_ && end_ < 3)) {
+      const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ThrowErrno(errno);
+      }
+      if (n == 0) break;
+      end_ += static_cast<std::size_t>(n);
+    }
+    if (first_) {
+      first_ = false;
+      if (end_ >= 3 && chunk_[0] == '\xEF' && chunk_[1] == '\xBB' && chunk_[2] == '\xBF') pos_ = 3;
+    }
+    return pos_ < end_;
+  }
+
+  int fd_;
+  std::vector<char> chunk_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool first_ = true;
+  bool skipLf_ = false;
+};
+
+}  // namespace
+
+std::optional<std::uintmax_t> StdFiles::size(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uintmax_t>(st.st_size);
+}
+
+void StdFiles::remove(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) ThrowErrno(errno);
+}
+
+void StdFiles::append(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // Creating a file in a folder that does not exist.
+    if (errno == ENOENT) throw Failure("Path not found");
+    ThrowErrno(errno);
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      ThrowErrno(error);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ThrowErrno(errno);
+}
+
+bool StdFiles::isOrdinaryFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool StdFiles::sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  std::error_code ea, eb;
+  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+  return !ea && !eb && pa == pb;
+}
+
+std::unique_ptr<LineReader> StdFiles::openLines(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno(errno);
+  return std::make_unique<FdLineReader>(fd);
+}
+
+}  // namespace scrivane::platform

@@ -1,0 +1,14 @@
+#include "platform/system_clock.h"
+
+#include <ctime>
+
+namespace scrivane::platform {
+
+LocalTime SystemClock::now() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm {};
+  localtime_r(&t, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+}  // namespace scrivane::platform

@@ -1,0 +1,57 @@
+#include "tests/support/pdf_tools.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <sstream>
+
+namespace scrivane::testing {
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> chunk;
+  std::size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.output.append(chunk.data(), n);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::vector<std::string> QpdfFindings(const std::string& pdf) {
+  const CommandResult r = RunCommand("qpdf --check " + ShellQuote(pdf));
+  std::vector<std::string> findings;
+  std::istringstream lines(r.output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const bool finding = line.find("WARNING") != std::string::npos ||
+                         line.find("ERROR") != std::string::npos ||
+                         line.find("error") != std::string::npos;
+    if (finding && line.find("stream keyword followed by carriage return only") == std::string::npos) {
+      findings.push_back(line);
+    }
+  }
+  // 0 is clean, 3 is warnings only; anything else is a failure even without a line.
+  if (r.status != 0 && r.status != 3) findings.push_back("qpdf exit status " + std::to_string(r.status) + ": " + r.output);
+  return findings;
+}
+
+std::string PdfToText(const std::string& pdf) {
+  return RunCommand("pdftotext -enc UTF-8 " + ShellQuote(pdf) + " - 2>/dev/null").output;
+}
+
+}  // namespace scrivane::testing

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace scrivane::testing {
+
+// Runs a command through the shell and returns its exit status and output (stdout and stderr).
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+CommandResult RunCommand(const std::string& command);
+std::string ShellQuote(const std::string& text);
+
+// qpdf --check on a file: the findings it printed, apart from the one warning our
+// carriage-return line framing always causes. Empty means the file is sound.
+std::vector<std::string> QpdfFindings(const std::string& pdf);
+// The text pdftotext reads back from a file (layout mode off, page breaks as form feeds).
+std::string PdfToText(const std::string& pdf);
+
+}  // namespace scrivane::testing

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace scrivane::testing {
+
+// A scratch folder removed with everything in it when the test ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+  // Writes bytes to a file in the folder and returns its path.
+  std::string write(std::string_view name, std::string_view bytes) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+}  // namespace scrivane::testing

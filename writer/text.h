@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace scrivane {
+
+// Every occurrence of TextToReplace, from left to right and never overlapping,
+// replaced by NewText; inserted text is not searched again. An empty
+// TextToReplace leaves Text unchanged.
+std::string ReplaceText(const std::string& Text, const std::string& TextToReplace,
+                        const std::string& NewText);
+
+// Escapes a text for a PDF literal string: backslashes, then both parentheses.
+std::string EscapeLiteral(std::string text);
+
+// Windows-1252 bytes for a text: a valid UTF-8 text holding any byte of 0x80 or
+// above is transcoded ("?" for characters without a code), anything else is
+// taken as it stands.
+std::string ToWindows1252(std::string text);
+
+// Shortest decimal text of a fixed-point count of ten-thousandths (12, 13.2, -0.5).
+std::string FixedText(std::int64_t tenThousandths);
+// Shortest decimal text of a double in plain notation (306, 297.5).
+std::string DoubleText(double value);
+// Rounds to the nearest integer, ties to even; throws "Overflow" outside 32 bits.
+std::int32_t RoundToInt32(double value);
+
+}  // namespace scrivane

@@ -1,0 +1,458 @@
+#include "writer/writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "platform/failure.h"
+#include "writer/text.h"
+
+namespace scrivane {
+
+using platform::Failure;
+
+namespace {
+
+constexpr std::int64_t kMaxLocation = std::numeric_limits<std::int32_t>::max();
+
+// The characters after which a long line may be cut.
+constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
+
+bool IsBreak(char c) { return kBreakCharacters.find(c) != std::string_view::npos; }
+
+std::int32_t CheckedInt32(std::int64_t value) {
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    throw Failure(platform::kOverflow);
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
+
+std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
+
+// An Info value as it must stand between parentheses.
+std::string InfoValue(const std::string& value) { return EscapeLiteral(ToWindows1252(value)); }
+
+std::string_view TrimSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+PdfWriter::PdfWriter(platform::Files& files, platform::MessageBox& messages,
+                     platform::Clock& clock)
+    : files_(files), messages_(messages), clock_(clock) {}
+
+bool PdfWriter::FileExists(const std::string& filename) {
+  const auto size = files_.size(filename);
+  return size.has_value() && *size > 0;
+}
+
+void PdfWriter::report(const std::string& description) {
+  failed_ = true;
+  messages_.report(description);
+}
+
+bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& outputfile,
+                             const std::string& TextAuthor, const std::string& TextCreator,
+                             const std::string& TextKeywords, const std::string& TextSubject,
+                             const std::string& TextTitle, const std::string& FontName,
+                             std::int16_t FontSize, std::int16_t Rotation, float pwidth,
+                             float pheight) {
+  failed_ = false;
+  writeFailed_ = false;
+  pageOpen_ = false;
+  if (!FileExists(filename)) {
+    report("File '" + filename + "' does not exist.");
+    return false;
+  }
+  // Deleting the old output would destroy the input before it is read.
+  if (files_.sameFile(filename, outputfile)) {
+    report("The input file '" + filename +
+           "' cannot also be the output file. Choose another output name.");
+    return false;
+  }
+  try {
+    if (FileExists(outputfile)) files_.remove(outputfile);
+    initpdf(FontName, FontSize, Rotation, pwidth, pheight);
+  } catch (const std::exception& e) {
+    report(e.what());
+    return false;
+  }
+  s_.author = TextAuthor;
+  s_.creator = TextCreator;
+  s_.keywords = TextKeywords;
+  s_.subject = TextSubject;
+  s_.title = TextTitle;
+  s_.infile = filename;
+  s_.outfile = outputfile;
+
+  startpdf();
+  writepreamble();
+  writetext();
+  endpdf();
+
+  // A file that lost some of its bytes is worse than none.
+  if (writeFailed_ && files_.isOrdinaryFile(outputfile)) {
+    try {
+      files_.remove(outputfile);
+    } catch (const std::exception&) {
+      // Nothing was written, or the file cannot be touched at all.
+    }
+  }
+  return !failed_;
+}
+
+void PdfWriter::initpdf(const std::string& FontName, std::int16_t FontSize, std::int16_t Rotation,
+                        float pwidth, float pheight) {
+  s_.pageheight = RoundToInt32(static_cast<double>(pheight) * 72.0);
+  s_.pagewidth = RoundToInt32(static_cast<double>(pwidth) * 72.0);
+  s_.fontname = FontName;
+  s_.fontsize = static_cast<std::int64_t>(FontSize) * 10000;
+  s_.leading = static_cast<std::int64_t>(std::nearbyint(FontSize * 1.2 * 10000.0));
+  s_.rotation = Rotation;
+
+  const std::int32_t usable = CheckedInt32(static_cast<std::int64_t>(s_.pageheight) - 72);
+  if (s_.leading == 0) throw Failure(platform::kDivisionByZero);
+  s_.linesperpage = RoundToInt32(usable / (static_cast<double>(s_.leading) / 10000.0));
+
+  std::string lower = FontName;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  const double size = static_cast<double>(s_.fontsize) / 10000.0;
+  if (lower == "courier") {
+    s_.charsperline = RoundToInt32(s_.pagewidth * 1.5 / size);
+  } else if (lower == "arial") {
+    const std::int32_t doubled = CheckedInt32(static_cast<std::int64_t>(s_.pagewidth) * 2);
+    s_.charsperline = RoundToInt32(doubled / size);
+  } else {
+    s_.charsperline = RoundToInt32(s_.pagewidth * 2.2 / size);
+  }
+
+  s_.objcount = 0;
+  s_.pageno = 0;
+  s_.location = 0;
+  s_.footery = 25;
+  s_.footerx = s_.pagewidth / 2.0;
+  s_.buffer.clear();
+}
+
+void PdfWriter::putline(std::string_view line, bool flush) {
+  const std::int64_t next = s_.location + static_cast<std::int64_t>(line.size()) + 1;
+  if (next > kMaxLocation) {
+    // Offsets past 32 bits cannot be written; stop writing rather than lie.
+    if (!writeFailed_) {
+      writeFailed_ = true;
+      report("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
+    }
+    s_.buffer.clear();
+    return;
+  }
+  s_.location = next;
+  s_.buffer.append(line);
+  s_.buffer.push_back('\r');
+  if (s_.buffer.size() <= kFlushThreshold && !flush) return;
+  flushBuffer();
+}
+
+void PdfWriter::flushBuffer() {
+  if (!writeFailed_) {
+    try {
+      files_.append(s_.outfile, s_.buffer);
+    } catch (const std::exception& e) {
+      writeFailed_ = true;
+      report("Cannot write '" + s_.outfile + "': " + e.what());
+    }
+  }
+  s_.buffer.clear();
+}
+
+void PdfWriter::setXref(std::int32_t object) {
+  if (object < 1 || object > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
+  s_.xrefs[static_cast<std::size_t>(object)] = static_cast<std::int32_t>(s_.location);
+}
+
+void PdfWriter::startpdf() {
+  putline("%PDF-1.2", false);
+  putline("%\xE2\xE3\xCF\xD3", false);
+}
+
+void PdfWriter::writepreamble() {
+  try {
+    const platform::LocalTime t = clock_.now();
+    char date[64];
+    std::snprintf(date, sizeof date, "D:%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+
+    s_.objcount += 1;
+    setXref(s_.objcount);
+    s_.infoobj = s_.objcount;
+    putline(ObjectLine(s_.infoobj), false);
+    putline("<<", false);
+    putline("/Author (" + InfoValue(s_.author) + ")", false);
+    putline(std::string("/CreationDate (") + date + ")", false);
+    putline("/Creator (" + InfoValue(s_.creator) + ")", false);
+    putline(std::string("/Producer (") + kProducer + ")", false);
+    putline("/Title (" + InfoValue(s_.title) + ")", false);
+    putline("/Subject (" + InfoValue(s_.subject) + ")", false);
+    putline("/Keywords (" + InfoValue(s_.keywords) + ")", false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    s_.objcount += 1;
+    s_.catalogobj = s_.objcount;
+    s_.objcount += 1;
+    s_.pagesobj = s_.objcount;
+    s_.encodingobj = s_.objcount + 2;
+    s_.resourcesobj = s_.objcount + 3;
+
+    s_.objcount += 1;
+    setXref(s_.objcount);
+    putline(ObjectLine(s_.objcount), false);
+    putline("<<", false);
+    putline("/Type /Font", false);
+    putline("/Subtype /Type1", false);
+    putline("/Name /F1", false);
+    putline("/Encoding " + Reference(s_.encodingobj), false);
+    putline("/BaseFont /" + s_.fontname, false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    s_.objcount += 1;
+    setXref(s_.objcount);
+    putline(ObjectLine(s_.objcount), false);
+    putline("<<", false);
+    putline("/Type /Encoding", false);
+    putline("/BaseEncoding /WinAnsiEncoding", false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    s_.objcount += 1;
+    setXref(s_.objcount);
+    putline(ObjectLine(s_.objcount), false);
+    putline("<<", false);
+    putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
+    putline("  /ProcSet [ /PDF /Text ]", false);
+    putline(">>", false);
+    putline("endobj", false);
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
+void PdfWriter::writeTextLine(std::string_view text) {
+  textLine_.assign("T* (");
+  textLine_.append(text);
+  textLine_.append("\r\n) Tj");
+  putline(textLine_, false);
+}
+
+void PdfWriter::writeFooter() {
+  putline("1 0 0 1 " + DoubleText(s_.footerx) + " " + std::to_string(s_.footery) + " Tm", false);
+  putline("(" + std::to_string(s_.pageno) + ") Tj", false);
+  putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
+}
+
+bool PdfWriter::pageBreak(std::int32_t& streamstart) {
+  writeFooter();
+  endpage(streamstart);
+  const auto next = startpage();
+  if (!next) return false;
+  streamstart = *next;
+  return true;
+}
+
+void PdfWriter::writetext() {
+  std::unique_ptr<platform::LineReader> in;
+  std::int32_t streamstart = 0;
+  try {
+    in = files_.openLines(s_.infile);
+    const auto first = startpage();
+    if (!first) return;
+    streamstart = *first;
+    s_.lineno = -1;
+
+    const std::int64_t W = s_.charsperline;
+    std::string raw;
+    while (in->next(raw)) {
+      s_.lineno += 1;
+      if (s_.lineno >= s_.linesperpage || raw.find('\f') != std::string::npos) {
+        if (!pageBreak(streamstart)) return;
+      }
+      const std::string line = EscapeLiteral(ToWindows1252(std::move(raw)));
+      const std::string_view rest = TrimSpaces(line);
+      if (static_cast<std::int64_t>(rest.size()) <= W) {
+        writeTextLine(rest);
+        continue;
+      }
+
+      // Wrap: cut pieces of at most W characters, preferably just after a break character.
+      if (W < 0) throw Failure(platform::kInvalidArgument);
+      if (W > 32767) throw Failure(platform::kOverflow);
+      const std::size_t width = static_cast<std::size_t>(W);
+      const std::size_t half = width / 2;
+      const std::size_t lastFormFeed = rest.rfind('\f');
+      std::size_t start = 0;
+      while (rest.size() - start > width) {
+        const std::string_view piece = rest.substr(start, width);
+        std::size_t cut = 0;
+        for (std::size_t p = width; p >= half; --p) {
+          if (p == 0) throw Failure(platform::kInvalidArgument);
+          if (IsBreak(piece[p - 1])) {
+            cut = p;
+            break;
+          }
+        }
+        if (cut == 0) {
+          // A hard cut must not part a backslash from the character it escapes:
+          // an odd run of backslashes at the end means the last one opens a pair.
+          cut = width;
+          std::size_t run = 0;
+          while (run < cut && piece[cut - 1 - run] == '\\') ++run;
+          if (run % 2 == 1) --cut;
+        }
+        writeTextLine(rest.substr(start, cut));
+        start += cut;
+        s_.lineno += 1;
+        const bool formFeedAhead = lastFormFeed != std::string_view::npos && lastFormFeed >= start;
+        if (s_.lineno >= s_.linesperpage || formFeedAhead) {
+          if (!pageBreak(streamstart)) return;
+        }
+      }
+      s_.lineno += 1;
+      writeTextLine(rest.substr(start));
+    }
+    in.reset();
+    writeFooter();
+    endpage(streamstart);
+  } catch (const std::exception& e) {
+    in.reset();
+    report(e.what());
+    // Close the open page, so that what was laid out stays a well-formed document.
+    if (pageOpen_) {
+      writeFooter();
+      endpage(streamstart);
+    }
+  }
+}
+
+std::optional<std::int32_t> PdfWriter::startpage() {
+  try {
+    // Check everything this page needs before its first line, so that a page
+    // that cannot be had leaves nothing half-written.
+    if (s_.objcount + 3 > kMaxObjects || s_.pageno + 1 > kMaxObjects) {
+      throw Failure(platform::kSubscriptOutOfRange);
+    }
+    const std::int32_t top = CheckedInt32(static_cast<std::int64_t>(s_.pageheight) - 40);
+
+    const std::int32_t page = ++s_.objcount;
+    setXref(page);
+    s_.pageno += 1;
+    s_.pageobjs[static_cast<std::size_t>(s_.pageno)] = page;
+    putline(ObjectLine(page), false);
+    putline("<<", false);
+    putline("/Type /Page", false);
+    putline("/Parent " + Reference(s_.pagesobj), false);
+    putline("/Resources " + Reference(s_.resourcesobj), false);
+    const std::int32_t contents = ++s_.objcount;
+    putline("/Contents " + Reference(contents), false);
+    putline("/Rotate " + std::to_string(s_.rotation), false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    setXref(contents);
+    putline(ObjectLine(contents), false);
+    putline("<<", false);
+    putline("/Length " + Reference(contents + 1), false);
+    putline(">>", false);
+    putline("stream", false);
+    const auto streamstart = static_cast<std::int32_t>(s_.location);
+    putline("BT", false);
+    putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
+    putline("1 0 0 1 50 " + std::to_string(top) + " Tm", false);
+    putline(FixedText(s_.leading) + " TL", false);
+    pageOpen_ = true;
+    return streamstart;
+  } catch (const std::exception& e) {
+    report(e.what());
+    return std::nullopt;
+  }
+}
+
+void PdfWriter::endpage(std::int32_t streamstart) {
+  pageOpen_ = false;
+  try {
+    putline("ET", false);
+    const std::int64_t end = s_.location;
+    putline("endstream", false);
+    putline("endobj", false);
+    const std::int32_t length = ++s_.objcount;
+    setXref(length);
+    putline(ObjectLine(length), false);
+    putline(std::to_string(end - streamstart), false);
+    putline("endobj", false);
+    s_.lineno = 0;
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
+void PdfWriter::endpdf() {
+  try {
+    setXref(s_.catalogobj);
+    putline(ObjectLine(s_.catalogobj), false);
+    putline("<<", false);
+    putline("/Type /Catalog", false);
+    putline("/Pages " + Reference(s_.pagesobj), false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    setXref(s_.pagesobj);
+    putline(ObjectLine(s_.pagesobj), false);
+    putline("<<", false);
+    putline("/Type /Pages", false);
+    putline("/Count " + std::to_string(s_.pageno), false);
+    putline("/MediaBox [ 0 0 " + std::to_string(s_.pagewidth) + " " +
+                std::to_string(s_.pageheight) + " ]",
+            false);
+    std::string kids = "/Kids [ ";
+    for (std::int32_t k = 1; k <= s_.pageno; ++k) {
+      if (k > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
+      kids += Reference(s_.pageobjs[static_cast<std::size_t>(k)]);
+      kids += ' ';
+    }
+    kids += ']';
+    putline(kids, false);
+    putline(">>", false);
+    putline("endobj", false);
+
+    const std::int64_t xrefstart = s_.location;
+    putline("xref", false);
+    putline("0 " + std::to_string(s_.objcount + 1), false);
+    putline("0000000000 65535 f ", false);
+    char entry[32];
+    for (std::int32_t n = 1; n <= s_.objcount; ++n) {
+      if (n > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
+      std::snprintf(entry, sizeof entry, "%010d 00000 n ", s_.xrefs[static_cast<std::size_t>(n)]);
+      putline(entry, false);
+    }
+    putline("trailer", false);
+    putline("<<", false);
+    putline("/Size " + std::to_string(s_.objcount + 1), false);
+    putline("/Root " + Reference(s_.catalogobj), false);
+    putline("/Info " + Reference(s_.infoobj), false);
+    putline(">>", false);
+    putline("startxref", false);
+    putline(std::to_string(xrefstart), false);
+    putline("%%EOF", true);
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
+}  // namespace scrivane

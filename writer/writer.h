@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+
+namespace scrivane {
+
+inline constexpr const char* kProducer = "Scrivane v1.1";
+inline constexpr int kMaxObjects = 5000;
+inline constexpr std::size_t kFlushThreshold = 32000;
+
+// The variables the writer's procedures share. Fixed-point values count
+// ten-thousandths of a point.
+struct WriterState {
+  std::int64_t location = 0;  // offset of the next output byte; kept within 32 bits
+  std::int32_t pageno = 0;
+  std::int32_t lineno = 0;
+  std::int32_t pageheight = 0;
+  std::int32_t pagewidth = 0;
+  std::array<std::int32_t, kMaxObjects + 1> xrefs{};     // index 1..5000
+  std::array<std::int32_t, kMaxObjects + 1> pageobjs{};  // index 1..5000
+  std::int32_t linesperpage = 0;
+  std::int32_t objcount = 0;
+  std::int32_t pagesobj = 0;
+  std::int32_t encodingobj = 0;
+  std::int32_t resourcesobj = 0;
+  std::string author, creator, keywords, subject, title;
+  std::string fontname;
+  std::int64_t fontsize = 0;  // fixed-point
+  std::int64_t leading = 0;   // fixed-point
+  std::int16_t rotation = 0;
+  std::int32_t infoobj = 0;
+  std::int32_t catalogobj = 0;
+  double footerx = 0;
+  std::int32_t footery = 0;
+  std::string infile;
+  std::string outfile;
+  std::int32_t charsperline = 0;
+  std::string buffer;
+};
+
+// Turns one plain-text file into a PDF 1.2 file, written line by line through
+// putline with exact byte offsets. Failures are shown through the message box,
+// titled with the application title, and the conversion goes on or ends as each
+// stage decides; ConvertToPDF tells its caller whether any failure was reported.
+class PdfWriter {
+ public:
+  PdfWriter(platform::Files& files, platform::MessageBox& messages, platform::Clock& clock);
+
+  // Returns true after a clean conversion, false when any failure was reported
+  // (including a refused or impossible request).
+  bool ConvertToPDF(const std::string& filename, const std::string& outputfile,
+                    const std::string& TextAuthor, const std::string& TextCreator,
+                    const std::string& TextKeywords, const std::string& TextSubject,
+                    const std::string& TextTitle, const std::string& FontName,
+                    std::int16_t FontSize, std::int16_t Rotation, float pwidth, float pheight);
+
+  // True exactly when the named file's size can be had and is above 0.
+  bool FileExists(const std::string& filename);
+
+  // The stages, public so that each can be exercised on its own.
+  void initpdf(const std::string& FontName, std::int16_t FontSize, std::int16_t Rotation,
+               float pwidth, float pheight);
+  void putline(std::string_view line, bool flush);
+  void startpdf();
+  void writepreamble();
+  void writetext();
+  // Opens a page; gives the stream start, or nothing when the page could not be opened.
+  std::optional<std::int32_t> startpage();
+  void endpage(std::int32_t streamstart);
+  void endpdf();
+
+  WriterState& state() { return s_; }
+  const WriterState& state() const { return s_; }
+  bool failed() const { return failed_; }
+
+ private:
+  void report(const std::string& description);
+  void setXref(std::int32_t object);
+  void writeTextLine(std::string_view text);
+  void writeFooter();
+  // Closes the open page and opens the next; false when no further page can be had.
+  bool pageBreak(std::int32_t& streamstart);
+  void flushBuffer();
+
+  platform::Files& files_;
+  platform::MessageBox& messages_;
+  platform::Clock& clock_;
+  WriterState s_;
+  bool failed_ = false;       // some failure was reported during this conversion
+  bool writeFailed_ = false;  // a flush failed; later flushes write nothing
+  bool pageOpen_ = false;
+  std::string textLine_;  // reused for every text line
+};
+
+}  // namespace scrivane
