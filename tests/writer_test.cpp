@@ -91,22 +91,8 @@ class WriterTest : public ::testing::Test {
     return ReadFile(output);
   }
 
-  // The shown strings of every page: page k's text lines, without "T* (" and "\r\n) Tj".
   static std::vector<std::vector<std::string>> Pages(const std::string& pdf) {
-    std::vector<std::vector<std::string>> pages;
-    std::size_t pos = 0;
-    while ((pos = pdf.find("\rBT\r", pos)) != std::string::npos) {
-      const std::size_t end = pdf.find("\rET\r", pos);
-      pages.emplace_back();
-      std::size_t line = pos;
-      while ((line = pdf.find("T* (", line)) != std::string::npos && line < end) {
-        const std::size_t close = pdf.find("\r\n) Tj\r", line);
-        pages.back().push_back(pdf.substr(line + 4, close - line - 4));
-        line = close;
-      }
-      pos = end;
-    }
-    return pages;
+    return testing::ShownStrings(pdf);
   }
 
   TempDir dir;

@@ -51,7 +51,27 @@ std::vector<std::string> QpdfFindings(const std::string& pdf) {
 }
 
 std::string PdfToText(const std::string& pdf) {
-  return RunCommand("pdftotext -enc UTF-8 " + ShellQuote(pdf) + " - 2>/dev/null").output;
+  // Long lines may run past the right edge of the page; read a crop box wider than any page.
+  return RunCommand("pdftotext -enc UTF-8 -x 0 -y 0 -W 100000 -H 100000 " + ShellQuote(pdf) +
+                    " - 2>/dev/null")
+      .output;
+}
+
+std::vector<std::vector<std::string>> ShownStrings(const std::string& pdf) {
+  std::vector<std::vector<std::string>> pages;
+  std::size_t pos = 0;
+  while ((pos = pdf.find("\rBT\r", pos)) != std::string::npos) {
+    const std::size_t end = pdf.find("\rET\r", pos);
+    pages.emplace_back();
+    std::size_t line = pos;
+    while ((line = pdf.find("\rT* (", line)) != std::string::npos && line < end) {
+      const std::size_t close = pdf.find("\r\n) Tj\r", line);
+      pages.back().push_back(pdf.substr(line + 5, close - line - 5));
+      line = close;
+    }
+    pos = end;
+  }
+  return pages;
 }
 
 }  // namespace scrivane::testing

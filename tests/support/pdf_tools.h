@@ -16,7 +16,12 @@ std::string ShellQuote(const std::string& text);
 // qpdf --check on a file: the findings it printed, apart from the one warning our
 // carriage-return line framing always causes. Empty means the file is sound.
 std::vector<std::string> QpdfFindings(const std::string& pdf);
-// The text pdftotext reads back from a file (layout mode off, page breaks as form feeds).
+// The text pdftotext reads back from a file, page breaks as form feeds, including
+// text that runs past the page's right edge.
 std::string PdfToText(const std::string& pdf);
+
+// The text lines of every page of one of our PDFs, as written between "T* (" and
+// the CR LF before ") Tj" (still escaped).
+std::vector<std::vector<std::string>> ShownStrings(const std::string& pdf);
 
 }  // namespace scrivane::testing

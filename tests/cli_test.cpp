@@ -1,0 +1,100 @@
+// The scrivane program run as a user runs it from a terminal or a script, without a display.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/pdf_tools.h"
+#include "tests/support/temp_dir.h"
+
+namespace scrivane {
+namespace {
+
+using testing::ReadFile;
+using testing::RunCommand;
+using testing::ShellQuote;
+
+class CommandLineRunTest : public ::testing::Test {
+ protected:
+  // Runs scrivane with the given argument text, no display and no terminal on stdin.
+  testing::CommandResult Run(const std::string& args) {
+    return RunCommand("cd " + ShellQuote(dir.path()) +
+                      " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                      ShellQuote(SCRIVANE_BINARY) + " " + args + " </dev/null");
+  }
+  testing::TempDir dir;
+};
+
+TEST_F(CommandLineRunTest, ConvertsAFileIntoItsDerivedName) {
+  dir.write("My Notes.TXT", "First line\nSecond (line)\n");
+  const auto r = Run(ShellQuote("My Notes.TXT"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  const std::string pdf = dir.file("My Notes.pdf");
+  EXPECT_TRUE(testing::QpdfFindings(pdf).empty());
+  const std::string text = testing::PdfToText(pdf);
+  EXPECT_NE(text.find("First line\nSecond (line)"), std::string::npos) << text;
+}
+
+TEST_F(CommandLineRunTest, QuotedNamesAndNamesWithBlanksAsSeveralArguments) {
+  dir.write("a b.txt", "x\n");
+  auto r = Run("'\"a b.txt\"'");  // one argument with its own quotes
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(testing::Exists(dir.file("a b.pdf")));
+  std::remove(dir.file("a b.pdf").c_str());
+  r = Run("a b.txt");  // two arguments joined by a blank name the same file
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(testing::Exists(dir.file("a b.pdf")));
+}
+
+TEST_F(CommandLineRunTest, AnExistingOutputIsReplacedOnlyAfterTheQuestion) {
+  dir.write("n.txt", "new\n");
+  dir.write("n.pdf", "old");
+  const auto r = Run("n.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.output.find("Scrivane v1.1: Output File Already Exist. Do you want To OVERWRITE It? [Y/n] Yes"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(ReadFile(dir.file("n.pdf")).substr(0, 8), "%PDF-1.2");
+}
+
+TEST_F(CommandLineRunTest, NothingUsableToConvertSaysHowToUseIt) {
+  dir.write("empty.txt", "");
+  for (const std::string args : {"", "missing.txt", "empty.txt"}) {
+    const auto r = Run(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.output.find("usage"), std::string::npos) << r.output;
+  }
+  EXPECT_FALSE(testing::Exists(dir.file("empty.pdf")));
+}
+
+TEST_F(CommandLineRunTest, APdfNamedAsInputIsNotDestroyed) {
+  dir.write("self.pdf", "text that happens to be named .pdf\n");
+  const auto r = Run("self.pdf");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("cannot also be the output"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadFile(dir.file("self.pdf")), "text that happens to be named .pdf\n");
+}
+
+TEST_F(CommandLineRunTest, BinaryInputAndAHugeLineConvertWithoutLoss) {
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary += static_cast<char>(i * 7 % 256);
+  dir.write("bin.txt", binary);
+  auto r = Run("bin.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(testing::QpdfFindings(dir.file("bin.pdf")).empty());
+
+  std::string line;
+  for (int i = 0; line.size() < (1u << 20); ++i) line += "word" + std::to_string(i) + (i % 9 ? " " : "-");
+  dir.write("long.txt", line);
+  r = Run("long.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(testing::QpdfFindings(dir.file("long.pdf")).empty());
+  // The pieces put together give the line back, character for character.
+  std::string joined;
+  for (const auto& page : testing::ShownStrings(ReadFile(dir.file("long.pdf")))) {
+    for (const auto& piece : page) joined += piece;
+  }
+  EXPECT_EQ(joined, line.substr(0, line.find_last_not_of(' ') + 1));  // trailing blanks trimmed
+}
+
+}  // namespace
+}  // namespace scrivane

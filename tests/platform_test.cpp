@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/failure.h"
+#include "platform/std_files.h"
+#include "platform/terminal_message_box.h"
+#include "tests/support/temp_dir.h"
+
+namespace scrivane::platform {
+namespace {
+
+using scrivane::testing::TempDir;
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  StdFiles files;
+  auto reader = files.openLines(path);
+  std::vector<std::string> lines;
+  std::string line;
+  while (reader->next(line)) lines.push_back(line);
+  return lines;
+}
+
+TEST(LineReaderTest, EndsLinesAtCrLfCrAndLfAcrossChunkBoundaries) {
+  TempDir dir;
+  // The CR of a CR LF pair as the last byte of the first 64 KiB read.
+  std::string text(65535, 'a');
+  text += "\r\nnext\r\n";
+  EXPECT_EQ(ReadLines(dir.write("a", text)), (std::vector<std::string>{std::string(65535, 'a'), "next"}));
+  text = std::string(65535, 'b') + "\r\rc";
+  EXPECT_EQ(ReadLines(dir.write("b", text)), (std::vector<std::string>{std::string(65535, 'b'), "", "c"}));
+  EXPECT_EQ(ReadLines(dir.write("c", "\xEF\xBB\xBFx\n\xEF\xBB\xBFy")),
+            (std::vector<std::string>{"x", "\xEF\xBB\xBFy"}));
+  EXPECT_EQ(ReadLines(dir.write("d", "\xEF\xBB\xBF")), std::vector<std::string>{});
+  EXPECT_EQ(ReadLines(dir.write("e", "\n\n")), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(ReadLines(dir.write("f", std::string("nul\0byte\n", 9))),
+            std::vector<std::string>{std::string("nul\0byte", 8)});
+}
+
+TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {
+  TempDir dir;
+  StdFiles files;
+  EXPECT_EQ(files.size(dir.write("three", "abc")), 3u);
+  EXPECT_FALSE(files.size(dir.path()).has_value());
+  EXPECT_FALSE(files.size("").has_value());
+  EXPECT_FALSE(files.size(dir.file("none/x")).has_value());
+  EXPECT_TRUE(files.isOrdinaryFile(dir.file("three")));
+  EXPECT_TRUE(files.isOrdinaryFile(dir.write(".hidden", "x")));  // never overwrite a dotfile unasked
+  EXPECT_FALSE(files.isOrdinaryFile(dir.path()));
+
+  files.append(dir.file("new"), "one");
+  files.append(dir.file("new"), "two");
+  EXPECT_EQ(scrivane::testing::ReadFile(dir.file("new")), "onetwo");
+  try {
+    files.append(dir.file("none/x"), "a");
+    FAIL() << "appending in a missing folder must fail";
+  } catch (const Failure& e) {
+    EXPECT_STREQ(e.what(), "Path not found");
+  }
+  try {
+    files.remove(dir.file("missing"));
+    FAIL() << "removing a missing file must fail";
+  } catch (const Failure& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
+  EXPECT_THROW(files.openLines(dir.file("missing")), Failure);
+  EXPECT_EQ(DescribeErrno(ENOSPC), "Disk full");
+  EXPECT_EQ(DescribeErrno(EACCES), "Permission denied");
+}
+
+TEST(StdFilesTest, SameFileSeesLinksAndEquivalentPaths) {
+  TempDir dir;
+  StdFiles files;
+  const std::string a = dir.write("a.txt", "x");
+  ASSERT_EQ(::symlink(a.c_str(), dir.file("l.pdf").c_str()), 0);
+  ASSERT_EQ(::link(a.c_str(), dir.file("h.pdf").c_str()), 0);
+  EXPECT_TRUE(files.sameFile(a, dir.file("l.pdf")));
+  EXPECT_TRUE(files.sameFile(a, dir.file("h.pdf")));
+  EXPECT_TRUE(files.sameFile(a, dir.path() + "/../" + dir.path().substr(dir.path().rfind('/') + 1) + "/a.txt"));
+  EXPECT_TRUE(files.sameFile(dir.file("n.pdf"), dir.path() + "/./n.pdf"));
+  EXPECT_FALSE(files.sameFile(a, dir.file("a.pdf")));
+}
+
+TEST(CommandLineTest, JoinsArgumentsWithSingleBlanksKeepingCase) {
+  EXPECT_EQ(ArgvCommandLine({"My", "Notes.TXT"}).argumentText(), "My Notes.TXT");
+  EXPECT_EQ(ArgvCommandLine({"\"a b.txt\""}).argumentText(), "\"a b.txt\"");
+  EXPECT_EQ(ArgvCommandLine(std::vector<std::string>{}).argumentText(), "");
+  EXPECT_EQ(ArgvCommandLine({"", "x"}).argumentText(), " x");
+}
+
+TEST(TerminalMessageBoxTest, WithoutATerminalTakesAndPrintsTheDefault) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* in = std::tmpfile();
+  TerminalMessageBox box(in, out);
+  EXPECT_EQ(box.show("Sure?", Buttons::YesNo, Icon::Warning, DefaultButton::First, "Scrivane v1.1"),
+            Answer::Yes);
+  EXPECT_EQ(box.show("Done.\r\rOpen?", Buttons::YesNo, Icon::Question, DefaultButton::Second, "Scrivane"),
+            Answer::No);
+  EXPECT_EQ(box.show("Disk full", Buttons::Ok, Icon::None, DefaultButton::First, "Scrivane"), Answer::Ok);
+  std::rewind(out);
+  char buf[512] = {};
+  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, out);
+  EXPECT_EQ(std::string(buf, n),
+            "Scrivane v1.1: Sure? [Y/n] Yes\nScrivane: Done.\n\nOpen? [y/N] No\nScrivane: Disk full\n");
+  std::fclose(out);
+  std::fclose(in);
+}
+
+}  // namespace
+}  // namespace scrivane::platform

@@ -1,0 +1,68 @@
+#include "writer/text.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+
+namespace scrivane {
+namespace {
+
+TEST(ReplaceTextTest, ReplacesLeftToRightWithoutRescanning) {
+  EXPECT_EQ(ReplaceText("aaa", "aa", "b"), "ba");
+  EXPECT_EQ(ReplaceText("((", "(", "\\("), "\\(\\(");
+  EXPECT_EQ(ReplaceText("abcabc", "b", "bb"), "abbcabbc");
+  EXPECT_EQ(ReplaceText("", "(", "\\("), "");
+  EXPECT_EQ(ReplaceText("a-b-c", "-", ""), "abc");
+  EXPECT_EQ(ReplaceText("Case case", "case", "X"), "Case X");
+  EXPECT_EQ(ReplaceText("unchanged", "", "x"), "unchanged");
+}
+
+TEST(ReplaceTextTest, EscapingDoublesBackslashesBeforeParentheses) {
+  EXPECT_EQ(EscapeLiteral("f(x)"), "f\\(x\\)");
+  EXPECT_EQ(EscapeLiteral("C:\\dir\\(a)"), "C:\\\\dir\\\\\\(a\\)");
+  EXPECT_EQ(EscapeLiteral("plain"), "plain");
+}
+
+TEST(Windows1252Test, TranscodesValidUtf8AndKeepsEverythingElse) {
+  EXPECT_EQ(ToWindows1252("plain ASCII"), "plain ASCII");
+  EXPECT_EQ(ToWindows1252("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cq\xE2\x80\x9D"),
+            "\xE9t\xE9 \x80 \x93q\x94");
+  EXPECT_EQ(ToWindows1252("\xC5\xB8 \xC2\xA0 \xC3\xBF"), "\x9F \xA0 \xFF");
+  // Characters without a code become one "?" each, whatever their length.
+  EXPECT_EQ(ToWindows1252("\xE4\xB8\xAD\xF0\x9F\x98\x80!"), "?" "?!");
+  // Not UTF-8: taken as 8-bit text unchanged.
+  for (const std::string bad : {"caf\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xF4\x90\x80\x80",
+                                "\xF8\x88\x80\x80\x80", "ok \xC3\xA9 then \xFF"}) {
+    EXPECT_EQ(ToWindows1252(bad), bad);
+  }
+}
+
+TEST(NumberTextTest, ShortestPlainDecimals) {
+  EXPECT_EQ(FixedText(120000), "12");
+  EXPECT_EQ(FixedText(132000), "13.2");
+  EXPECT_EQ(FixedText(144000), "14.4");
+  EXPECT_EQ(FixedText(1), "0.0001");
+  EXPECT_EQ(FixedText(0), "0");
+  EXPECT_EQ(FixedText(-5000), "-0.5");
+  EXPECT_EQ(FixedText(-120000), "-12");
+  EXPECT_EQ(DoubleText(306), "306");
+  EXPECT_EQ(DoubleText(297.5), "297.5");
+  EXPECT_EQ(DoubleText(-0.5), "-0.5");
+  EXPECT_EQ(DoubleText(1e9), "1000000000");
+  EXPECT_EQ(DoubleText(1073741823.5), "1073741823.5");
+}
+
+TEST(NumberTextTest, RoundsHalvesToEvenAndTrapsOverflow) {
+  EXPECT_EQ(RoundToInt32(76.5), 76);
+  EXPECT_EQ(RoundToInt32(37.5), 38);
+  EXPECT_EQ(RoundToInt32(-2.5), -2);
+  EXPECT_EQ(RoundToInt32(134.64), 135);
+  EXPECT_EQ(RoundToInt32(2147483647.0), 2147483647);
+  EXPECT_THROW(RoundToInt32(2147483648.0), platform::Failure);
+  EXPECT_THROW(RoundToInt32(-2147483649.0), platform::Failure);
+  EXPECT_THROW(RoundToInt32(std::numeric_limits<double>::quiet_NaN()), platform::Failure);
+  EXPECT_THROW(RoundToInt32(std::numeric_limits<double>::infinity()), platform::Failure);
+}
+
+}  // namespace
+}  // namespace scrivane
