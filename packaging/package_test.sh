@@ -12,6 +12,9 @@ if [ "$(id -u)" != 0 ] || ! command -v dpkg >/dev/null 2>&1; then
   echo "skipped: installing a package needs root and dpkg"
   exit 77
 fi
+# Test runs from other build trees on this machine wait for each other.
+exec 9>/tmp/scrivane-package-test.lock
+if command -v flock >/dev/null 2>&1; then flock 9; fi
 if dpkg-query -W -f='${Status}' scrivane 2>/dev/null | grep -q 'ok installed'; then
   echo "skipped: a scrivane package is installed already; not touching it"
   exit 77

@@ -2,3 +2,10 @@
 add_executable(options_tests options_test.cpp)
 target_link_libraries(options_tests PRIVATE scrivane_options scrivane_test_support GTest::gtest_main)
 gtest_discover_tests(options_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS options)
+
+# The real program from a shell: needs the option-mode dispatch in main().
+add_executable(options_cli_tests options_cli_test.cpp)
+target_link_libraries(options_cli_tests PRIVATE scrivane_test_support GTest::gtest_main)
+target_compile_definitions(options_cli_tests PRIVATE SCRIVANE_BINARY="$<TARGET_FILE:scrivane>")
+add_dependencies(options_cli_tests scrivane)
+gtest_discover_tests(options_cli_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS options)
