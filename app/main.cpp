@@ -1,9 +1,10 @@
 // Scrivane: turns one plain-text file into a PDF file.
 //
-//   scrivane        opens the window
-//   scrivane FILE   converts FILE with the default settings into FILE's name
-//                   with the extension ".pdf", asking before an old PDF is
-//                   replaced, and ends without showing the window.
+//   scrivane             opens the window
+//   scrivane FILE        converts FILE with the default settings into FILE's
+//                        name with the extension ".pdf", asking before an old
+//                        PDF is replaced, and ends without showing the window
+//   scrivane -OPTIONS... option mode, without any window (see options.h)
 //
 // Without a display the window cannot be shown: a conversion named on the
 // command line still runs, with its messages on the terminal.
@@ -13,6 +14,9 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QString>
+
+#include "app/options.h"
 
 #include "platform/command_line.h"
 #include "platform/qt_file_dialogs.h"
@@ -33,12 +37,20 @@ bool HasDisplay() {
   return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
+// Without a display Qt's note about a missing runtime folder is noise on the terminal.
+QtMessageHandler gDefaultHandler = nullptr;
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+  if (gDefaultHandler != nullptr) gDefaultHandler(type, context, message);
+}
+
 void PrintUsage() {
   std::fprintf(stderr,
                "usage: scrivane FILE\n"
                "Converts the plain-text FILE (which must exist and not be empty) into a PDF\n"
                "file of the same name with the extension .pdf.\n"
-               "Without a file name the window opens; that needs a display.\n");
+               "Without a file name the window opens; that needs a display.\n"
+               "scrivane --help lists the options that convert without a window.\n");
 }
 
 }  // namespace
@@ -47,9 +59,13 @@ int main(int argc, char** argv) {
   using namespace scrivane;
   // Taken before QApplication, which removes the options it knows from argv.
   platform::ArgvCommandLine commandLine(argc, argv);
+  if (IsOptionMode(commandLine.arguments())) return RunOptionMode(commandLine.arguments());
 
   const bool display = HasDisplay();
-  if (!display) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!display) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    gDefaultHandler = qInstallMessageHandler(QuietHandler);
+  }
   QApplication app(argc, argv);
   // The window ends the program itself, with its own exit status.
   app.setQuitOnLastWindowClosed(false);
