@@ -343,16 +343,19 @@ std::size_t CopyToFile(std::FILE* from, const std::string& path) {
   char chunk[1 << 16];
   std::size_t total = 0;
   std::size_t n;
-  bool written = true;
+  int writeError = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, from)) > 0) {
-    written = written && std::fwrite(chunk, 1, n, to) == n;
+    if (writeError == 0 && std::fwrite(chunk, 1, n, to) != n) writeError = errno;
     total += n;
   }
-  const bool readFailed = std::ferror(from) != 0;
-  const int error = errno;
-  if (std::fclose(to) != 0) written = false;
-  if (readFailed) throw platform::Failure("cannot read standard input: " + platform::DescribeErrno(error));
-  if (!written) throw platform::Failure("cannot stage standard input: " + platform::DescribeErrno(error));
+  const int readError = std::ferror(from) != 0 ? errno : 0;
+  if (std::fclose(to) != 0 && writeError == 0) writeError = errno;
+  if (readError != 0) {
+    throw platform::Failure("cannot read standard input: " + platform::DescribeErrno(readError));
+  }
+  if (writeError != 0) {
+    throw platform::Failure("cannot stage standard input: " + platform::DescribeErrno(writeError));
+  }
   return total;
 }
 
@@ -361,13 +364,13 @@ void CopyFromFile(const std::string& path, std::FILE* to) {
   if (from == nullptr) return;  // the conversion failed before writing anything
   char chunk[1 << 16];
   std::size_t n;
-  bool written = true;
-  while (written && (n = std::fread(chunk, 1, sizeof chunk, from)) > 0) {
-    written = std::fwrite(chunk, 1, n, to) == n;
+  int error = 0;
+  while (error == 0 && (n = std::fread(chunk, 1, sizeof chunk, from)) > 0) {
+    if (std::fwrite(chunk, 1, n, to) != n) error = errno;
   }
-  const int error = errno;
   std::fclose(from);
-  if (!written || std::fflush(to) != 0) {
+  if (error == 0 && std::fflush(to) != 0) error = errno;
+  if (error != 0) {
     throw platform::Failure("cannot write standard output: " + platform::DescribeErrno(error));
   }
 }

@@ -207,7 +207,9 @@ TEST_F(CompatibilityRule, AnExistingFileAlwaysConvertsAsBefore) {
   dir_.write("-notes.txt", "text\n");
   dir_.write("my notes.txt", "text\n");
   dir_.write("--help", "text\n");
+  dir_.write("-my notes.txt", "text\n");
   EXPECT_FALSE(IsOptionMode({"-notes.txt"}, files_));
+  EXPECT_FALSE(IsOptionMode({"-my", "notes.txt"}, files_));
   EXPECT_FALSE(IsOptionMode({"--help"}, files_));
   EXPECT_FALSE(IsOptionMode({"my", "notes.txt"}, files_));
   EXPECT_FALSE(IsOptionMode({"\"my notes.txt\""}, files_));
@@ -338,6 +340,16 @@ TEST_F(OptionRun, StandardInputToAFileAndAFileToStandardOutput) {
   ASSERT_EQ(Run({"--output=-", in}), 0) << Err();
   EXPECT_TRUE(Out().starts_with("%PDF-1.2"));
   EXPECT_FALSE(testing::Exists(dir_.file("a.pdf")));
+}
+
+TEST_F(OptionRun, AFullStandardOutputIsAFailure) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::fclose(out_);
+  out_ = full;
+  Feed("text\n");
+  EXPECT_EQ(Run({"-"}), 1);
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
 }
 
 TEST_F(OptionRun, EmptyStandardInputFails) {
