@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QIcon>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 
@@ -26,10 +28,33 @@ constexpr float kTwipsPerPixel = 15.0f;
 // Each closing pass moves the corner by one step and takes two off each side.
 constexpr float kPositionStep = 30.0f;
 constexpr float kSizeStep = 60.0f;
+// How long a pass waits for the window system to carry out a move.
+constexpr qint64 kSettleMilliseconds = 100;
 
 constexpr QRgb kGrey = 0xC0C0C0;
 constexpr QRgb kWhite = 0xFFFFFF;
 constexpr QRgb kCreditsText = 0x808080;
+
+// The lists are as narrow as the original's, where "10pt" fitted beside a slim
+// arrow; this style gives the text the room that a wide arrow button would take.
+class NarrowListStyle : public QProxyStyle {
+ public:
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
+                       SubControl sub, const QWidget* widget) const override {
+    QRect r = QProxyStyle::subControlRect(control, option, sub, widget);
+    if (control != CC_ComboBox) return r;
+    const bool rtl = option->direction == Qt::RightToLeft;
+    if (sub == SC_ComboBoxArrow) {
+      rtl ? r.setRight(r.right() - kTrim) : r.setLeft(r.left() + kTrim);
+    } else if (sub == SC_ComboBoxEditField) {
+      rtl ? r.setLeft(r.left() - kTrim) : r.setRight(r.right() + kTrim);
+    }
+    return r;
+  }
+
+ private:
+  static constexpr int kTrim = 6;
+};
 
 int Pixels(float twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
 
@@ -51,8 +76,10 @@ QFont SansFont(qreal points, int weight) {
   if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
     font.setFamily(QStringLiteral("MS Sans Serif"));
   } else {
+    // Narrow faces first: the lists are as narrow as the original's.
     font.setFamilies({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+                      QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
   }
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(points);
@@ -80,8 +107,9 @@ QPushButton* MakeButton(QWidget* parent, const char* caption) {
 }
 
 template <std::size_t N>
-QComboBox* MakeList(QWidget* parent, const char* const (&entries)[N]) {
+QComboBox* MakeList(QWidget* parent, QStyle* style, const char* const (&entries)[N]) {
   auto* list = new QComboBox(parent);
+  list->setStyle(style);
   list->setEditable(false);
   for (const char* entry : entries) list->addItem(QString::fromUtf8(entry));
   list->setCurrentIndex(-1);
@@ -207,13 +235,15 @@ void formConvertToPDF::createControls() {
   btnSave = MakeButton(this, "Browse");
   Place(btnSave, "btnSave", 4980, 5010, 1560, 330);
 
-  cmbFont = MakeList(this, kFontEntries);
+  auto* listStyle = new NarrowListStyle;
+  listStyle->setParent(this);
+  cmbFont = MakeList(this, listStyle, kFontEntries);
   Place(cmbFont, "cmbFont", 120, 5040, 2055, 315);
-  cmbFontSize = MakeList(this, kFontSizeEntries);
+  cmbFontSize = MakeList(this, listStyle, kFontSizeEntries);
   Place(cmbFontSize, "cmbFontSize", 2160, 5040, 690, 315);
-  cmbRotation = MakeList(this, kRotationEntries);
+  cmbRotation = MakeList(this, listStyle, kRotationEntries);
   Place(cmbRotation, "cmbRotation", 2835, 5040, 690, 315);
-  cmbPageSize = MakeList(this, kPageSizeEntries);
+  cmbPageSize = MakeList(this, listStyle, kPageSizeEntries);
   Place(cmbPageSize, "cmbPageSize", 3540, 5040, 1065, 315);
 
   frmSep = new QFrame(this);
@@ -369,12 +399,7 @@ void formConvertToPDF::Form_Unload(int& Cancel) {
     setWidth(Width() - kSizeStep);
     setHeight(Height() - kSizeStep);
     ++closingPasses_;
-    if (isVisible()) {
-      // Let the window system catch up and repaint, so that the window is seen
-      // to shrink and slide; the user's input waits.
-      QGuiApplication::sync();
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
+    if (isVisible()) settle(before + kPositionStep);
     const float after = Top();
     if (after > ScreenWidth()) break;
     // A window that did not move (minimised, or held by the window manager)
@@ -383,6 +408,19 @@ void formConvertToPDF::Form_Unload(int& Cancel) {
   }
   hide();
   services_.endProgram(exitStatus_);
+}
+
+void formConvertToPDF::settle(float wantedTop) {
+  // Let the window system and its window manager catch up and repaint, so that
+  // the window is seen to shrink and slide; the user's input waits. A window
+  // manager answers a move a moment later; one that refuses it never does, so
+  // the wait is short.
+  QElapsedTimer waited;
+  waited.start();
+  do {
+    QGuiApplication::sync();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  } while (Top() < wantedTop && waited.elapsed() < kSettleMilliseconds);
 }
 
 float formConvertToPDF::Left() const {

@@ -94,6 +94,7 @@ class formConvertToPDF : public QWidget {
  private:
   void createControls();
   void setTabOrder();
+  void settle(float wantedTop);
 
   WindowServices services_;
   PdfWriter writer_;
