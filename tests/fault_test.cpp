@@ -396,5 +396,15 @@ TEST_F(ChangingInputTest, AnOutputFolderRemovedDuringTheConversionIsReported) {
   EXPECT_EQ(ReadFile(input), Long());
 }
 
+// Another program that removes the output between two flushes would leave a
+// file without its beginning, whose offsets all lie.
+TEST_F(ChangingInputTest, AnOutputRemovedBetweenFlushesIsReportedNotCompleted) {
+  files.afterFirstFlush = [&] { std::filesystem::remove(output); };
+  EXPECT_FALSE(Convert());
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{"Cannot write '" + output + "': the file was changed by another program"});
+  EXPECT_FALSE(Exists(output));
+}
+
 }  // namespace
 }  // namespace scrivane

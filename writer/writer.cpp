@@ -164,6 +164,12 @@ void PdfWriter::flushBuffer() {
   if (!writeFailed_) {
     try {
       files_.append(s_.outfile, s_.buffer);
+      // The file holds every byte counted so far, unless another program removed
+      // or changed it between two flushes; then its offsets would all be wrong.
+      const auto size = files_.size(s_.outfile);
+      if (size && *size != static_cast<std::uintmax_t>(s_.location)) {
+        throw Failure("the file was changed by another program");
+      }
     } catch (const std::exception& e) {
       writeFailed_ = true;
       report("Cannot write '" + s_.outfile + "': " + e.what());
