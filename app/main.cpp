@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include <QApplication>
 #include <QScreen>
@@ -29,12 +30,18 @@
 
 namespace {
 
+// Whether windows and message boxes can be seen: a display to show them on, and
+// no Qt platform chosen that draws nowhere.
 bool HasDisplay() {
   const auto set = [](const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
   };
-  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+  if (set("QT_QPA_PLATFORM")) {
+    const std::string_view platform = std::getenv("QT_QPA_PLATFORM");
+    return !platform.starts_with("offscreen") && !platform.starts_with("minimal");
+  }
+  return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
 // Without a display Qt's note about a missing runtime folder is noise on the terminal.
@@ -63,7 +70,7 @@ int main(int argc, char** argv) {
 
   const bool display = HasDisplay();
   if (!display) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     gDefaultHandler = qInstallMessageHandler(QuietHandler);
   }
   QApplication app(argc, argv);

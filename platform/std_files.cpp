@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -32,8 +33,15 @@ class FdLineReader : public LineReader {
       }
       const char* begin = chunk_.data() + pos_;
       const char* stop = chunk_.data() + end_;
-      const char* p = begin;
-      while (p != stop && *p != '\n' && *p != '\r') ++p;
+      // LF ends most lines; a CR before it (or alone) ends the line earlier. The
+      // next LF is remembered, so that files of CR-ended lines are not rescanned.
+      if (nextLf_ == kUnknown || nextLf_ < pos_) {
+        const void* lf = std::memchr(begin, '\n', end_ - pos_);
+        nextLf_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - chunk_.data()) : end_;
+      }
+      const char* scanEnd = chunk_.data() + nextLf_;
+      const char* cr = static_cast<const char*>(std::memchr(begin, '\r', static_cast<std::size_t>(scanEnd - begin)));
+      const char* p = cr != nullptr ? cr : scanEnd;
       line.append(begin, p);
       pos_ = static_cast<std::size_t>(p - chunk_.data());
       if (p == stop) continue;
@@ -51,6 +59,7 @@ class FdLineReader : public LineReader {
   bool fill() {
     pos_ = 0;
     end_ = 0;
+    nextLf_ = kUnknown;
     while (end_ == 0 || (first_ && end_ < 3)) {
       const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
       if (n < 0) {
@@ -71,6 +80,8 @@ class FdLineReader : public LineReader {
   std::vector<char> chunk_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+  std::size_t nextLf_ = kUnknown;  // offset of the next LF at or after pos_, or end_
   bool first_ = true;
   bool skipLf_ = false;
 };

@@ -1,7 +1,9 @@
 #include "writer/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/failure.h"
@@ -28,12 +30,79 @@ std::string ReplaceText(const std::string& Text, const std::string& TextToReplac
   return result;
 }
 
-std::string EscapeLiteral(std::string text) {
-  if (text.find_first_of("\\()") == std::string::npos) return text;
-  // Backslashes first, so that the ones inserted for parentheses are not doubled.
-  text = ReplaceText(text, "\\", "\\\\");
-  text = ReplaceText(text, "(", "\\(");
-  return ReplaceText(text, ")", "\\)");
+namespace {
+
+// A byte-indexed table, built at compile time from the characters it marks.
+struct CharSet {
+  explicit constexpr CharSet(std::string_view members) {
+    for (char c : members) marks[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool operator[](char c) const { return marks[static_cast<unsigned char>(c)]; }
+  bool marks[256] = {};
+};
+
+constexpr CharSet kEscaped("\\()");
+
+}  // namespace
+
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+
+// Whether any of the eight bytes of `word` equals `c`.
+constexpr bool HasByte(std::uint64_t word, char c) {
+  const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+  return ((x - kOnes) & ~x & kHighs) != 0;
+}
+
+}  // namespace
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  // The same as replacing backslashes, then "(", then ")" with ReplaceText, in one
+  // pass: each of the three gets one backslash in front of it. Words of eight
+  // bytes without any of them are passed over whole.
+  std::size_t from = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (i + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!HasByte(word, '\\') && !HasByte(word, '(') && !HasByte(word, ')')) {
+        i += 8;
+        continue;
+      }
+    }
+    const std::size_t stop = std::min(i + 8, text.size());
+    for (; i < stop; ++i) {
+      if (kEscaped[text[i]]) {
+        out.append(text, from, i - from);
+        out += '\\';
+        from = i;
+      }
+    }
+  }
+  out.append(text, from, std::string_view::npos);
+}
+
+std::string EscapeLiteral(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  AppendEscaped(out, text);
+  return out;
+}
+
+bool IsAscii(std::string_view text) {
+  // Eight bytes at a time, then the rest.
+  std::size_t i = 0;
+  for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+    std::memcpy(&word, text.data() + i, 8);
+    if (word & kHighs) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -55,7 +124,7 @@ char ToCp1252(char32_t c) {
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when invalid.
-std::size_t DecodeUtf8(const std::string& s, std::size_t i, char32_t& out) {
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
   std::size_t len;
@@ -85,16 +154,14 @@ std::size_t DecodeUtf8(const std::string& s, std::size_t i, char32_t& out) {
 
 }  // namespace
 
-std::string ToWindows1252(std::string text) {
-  std::size_t i = 0;
-  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
-  if (i == text.size()) return text;
-  std::string out(text, 0, i);
+std::string ToWindows1252(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  std::string out;
   out.reserve(text.size());
-  while (i < text.size()) {
+  for (std::size_t i = 0; i < text.size();) {
     char32_t cp;
     const std::size_t len = DecodeUtf8(text, i, cp);
-    if (len == 0) return text;  // not UTF-8: already 8-bit text
+    if (len == 0) return std::string(text);  // not UTF-8: already 8-bit text
     out += ToCp1252(cp);
     i += len;
   }

@@ -12,13 +12,18 @@ namespace scrivane {
 std::string ReplaceText(const std::string& Text, const std::string& TextToReplace,
                         const std::string& NewText);
 
-// Escapes a text for a PDF literal string: backslashes, then both parentheses.
-std::string EscapeLiteral(std::string text);
+// Escapes a text for a PDF literal string: a backslash before every backslash and
+// parenthesis. AppendEscaped adds the escaped text to `out`.
+void AppendEscaped(std::string& out, std::string_view text);
+std::string EscapeLiteral(std::string_view text);
+
+// Whether a text holds only bytes below 0x80.
+bool IsAscii(std::string_view text);
 
 // Windows-1252 bytes for a text: a valid UTF-8 text holding any byte of 0x80 or
 // above is transcoded ("?" for characters without a code), anything else is
 // taken as it stands.
-std::string ToWindows1252(std::string text);
+std::string ToWindows1252(std::string_view text);
 
 // Shortest decimal text of a fixed-point count of ten-thousandths (12, 13.2, -0.5).
 std::string FixedText(std::int64_t tenThousandths);

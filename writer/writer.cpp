@@ -18,7 +18,13 @@ constexpr std::int64_t kMaxLocation = std::numeric_limits<std::int32_t>::max();
 // The characters after which a long line may be cut.
 constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
 
-bool IsBreak(char c) { return kBreakCharacters.find(c) != std::string_view::npos; }
+constexpr auto kBreakTable = [] {
+  std::array<bool, 256> table{};
+  for (char c : kBreakCharacters) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+bool IsBreak(char c) { return kBreakTable[static_cast<unsigned char>(c)]; }
 
 std::int32_t CheckedInt32(std::int64_t value) {
   if (value < std::numeric_limits<std::int32_t>::min() ||
@@ -142,8 +148,12 @@ void PdfWriter::initpdf(const std::string& FontName, std::int16_t FontSize, std:
   s_.buffer.clear();
 }
 
-void PdfWriter::putline(std::string_view line, bool flush) {
-  const std::int64_t next = s_.location + static_cast<std::int64_t>(line.size()) + 1;
+void PdfWriter::putline(std::string_view line, bool flush) { putline({line}, flush); }
+
+void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flush) {
+  std::size_t length = 0;
+  for (std::string_view part : parts) length += part.size();
+  const std::int64_t next = s_.location + static_cast<std::int64_t>(length) + 1;
   if (next > kMaxLocation) {
     // Offsets past 32 bits cannot be written; stop writing rather than lie.
     if (!writeFailed_) {
@@ -154,7 +164,7 @@ void PdfWriter::putline(std::string_view line, bool flush) {
     return;
   }
   s_.location = next;
-  s_.buffer.append(line);
+  for (std::string_view part : parts) s_.buffer.append(part);
   s_.buffer.push_back('\r');
   if (s_.buffer.size() <= kFlushThreshold && !flush) return;
   flushBuffer();
@@ -251,12 +261,7 @@ void PdfWriter::writepreamble() {
   }
 }
 
-void PdfWriter::writeTextLine(std::string_view text) {
-  textLine_.assign("T* (");
-  textLine_.append(text);
-  textLine_.append("\r\n) Tj");
-  putline(textLine_, false);
-}
+void PdfWriter::writeTextLine(std::string_view text) { putline({"T* (", text, "\r\n) Tj"}, false); }
 
 void PdfWriter::writeFooter() {
   putline("1 0 0 1 " + DoubleText(s_.footerx) + " " + std::to_string(s_.footery) + " Tm", false);
@@ -284,13 +289,18 @@ void PdfWriter::writetext() {
     s_.lineno = -1;
 
     const std::int64_t W = s_.charsperline;
-    std::string raw;
+    std::string raw, line;  // reused for every line, so that their storage is too
     while (in->next(raw)) {
       s_.lineno += 1;
       if (s_.lineno >= s_.linesperpage || raw.find('\f') != std::string::npos) {
         if (!pageBreak(streamstart)) return;
       }
-      const std::string line = EscapeLiteral(ToWindows1252(std::move(raw)));
+      line.clear();
+      if (IsAscii(raw)) {
+        AppendEscaped(line, raw);
+      } else {
+        AppendEscaped(line, ToWindows1252(raw));
+      }
       const std::string_view rest = TrimSpaces(line);
       if (static_cast<std::int64_t>(rest.size()) <= W) {
         writeTextLine(rest);

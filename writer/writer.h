@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,8 @@ class PdfWriter {
   void initpdf(const std::string& FontName, std::int16_t FontSize, std::int16_t Rotation,
                float pwidth, float pheight);
   void putline(std::string_view line, bool flush);
+  // One output line given in parts, without joining them first.
+  void putline(std::initializer_list<std::string_view> parts, bool flush);
   void startpdf();
   void writepreamble();
   void writetext();
@@ -97,7 +100,6 @@ class PdfWriter {
   bool failed_ = false;       // some failure was reported during this conversion
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
   bool pageOpen_ = false;
-  std::string textLine_;  // reused for every text line
 };
 
 }  // namespace scrivane
