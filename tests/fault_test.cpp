@@ -47,9 +47,10 @@ struct Outcome {
 
 // Runs the program with `args` in `cwd`, with no display, stdin not a terminal,
 // and, when `unprivileged`, as the user nobody (so that permissions count even
-// when the tests run as root). Killed after 60 seconds.
+// when the tests run as root), with `environment` ("NAME=value") added. Killed
+// after 60 seconds.
 Outcome RunScrivane(const std::vector<std::string>& args, const std::string& cwd,
-                    bool unprivileged = false) {
+                    bool unprivileged = false, const std::vector<std::string>& environment = {}) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
   const pid_t pid = ::fork();
@@ -63,6 +64,7 @@ Outcome RunScrivane(const std::vector<std::string>& args, const std::string& cwd
     ::unsetenv("WAYLAND_DISPLAY");
     // The program takes a chosen Qt platform for a display.
     ::unsetenv("QT_QPA_PLATFORM");
+    for (const auto& e : environment) ::putenv(const_cast<char*>(e.c_str()));
     if (unprivileged && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(126);
     }
@@ -133,6 +135,14 @@ TEST_F(FaultTest, DiskFullIsReportedAndTheDeviceLinkIsKept) {
   EXPECT_EQ(r.output.find("OVERWRITE"), std::string::npos) << r.output;
   EXPECT_EQ(std::filesystem::read_symlink(output), "/dev/full");
   EXPECT_EQ(ReadFile(input), text);
+
+  // Qt told to draw offscreen is no display either: the message still reaches
+  // the terminal instead of a box nobody can close.
+  const Outcome offscreen = RunScrivane({input}, dir.path(), false, {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_FALSE(offscreen.hung);
+  EXPECT_EQ(offscreen.status, 1) << offscreen.output;
+  EXPECT_NE(offscreen.output.find("Scrivane: Cannot write '" + output + "': Disk full"), std::string::npos)
+      << offscreen.output;
 }
 
 TEST_F(FaultTest, AFileSystemThatFillsUpLeavesNoPartialPdf) {
