@@ -4,7 +4,8 @@
 //           with plain buffered I/O
 // and, for whole runs of the program, the peak memory for a 1 MB and an 8 MB input.
 //
-//   writer_bench [SCRIVANE_BINARY] [REPEATS]
+//   writer_bench [SCRIVANE_BINARY] [REPEATS] [SHAPE]
+// SHAPE, when given, runs only the inputs whose name holds it (for profiling).
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/std_files.h"
@@ -141,6 +143,7 @@ long PeakKib(const std::string& binary, const std::string& input) {
 int main(int argc, char** argv) {
   const std::string binary = argc > 1 ? argv[1] : "";
   const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+  const std::string only = argc > 3 ? argv[3] : "";
   const auto dir = std::filesystem::temp_directory_path() / ("scrivane-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string input = (dir / "in.txt").string();
@@ -161,6 +164,7 @@ int main(int argc, char** argv) {
   std::printf("%-22s %10s %12s %12s %12s %7s\n", "input", "MB", "writer MB/s", "floor MB/s",
               "PDF MB", "ratio");
   for (const Shape& shape : shapes) {
+    if (std::string_view(shape.name).find(only) == std::string_view::npos) continue;
     WriteFile(input, shape.text);
     std::vector<double> writerTimes, floorTimes;
     std::size_t pdfBytes = 0;

@@ -14,8 +14,9 @@ namespace scrivane::platform {
 class LineReader {
  public:
   virtual ~LineReader() = default;
-  // Puts the next line into `line` and returns true, or returns false at the end.
-  virtual bool next(std::string& line) = 0;
+  // Points `line` at the next line and returns true, or returns false at the end.
+  // The line's bytes stay valid until the next call or the reader's end.
+  virtual bool next(std::string_view& line) = 0;
 };
 
 // The file operations the program needs. Failures throw platform::Failure.

@@ -23,10 +23,15 @@ class FdLineReader : public LineReader {
   FdLineReader(const FdLineReader&) = delete;
   FdLineReader& operator=(const FdLineReader&) = delete;
 
-  bool next(std::string& line) override {
-    line.clear();
+  bool next(std::string_view& line) override {
+    // A line within the chunk is handed out where it lies; only a line that
+    // spans chunks is gathered in carry_.
+    carry_.clear();
     for (;;) {
-      if (pos_ == end_ && !fill()) return !line.empty();
+      if (pos_ == end_ && !fill()) {
+        line = carry_;
+        return !carry_.empty();
+      }
       if (skipLf_) {
         skipLf_ = false;
         if (chunk_[pos_] == '\n' && ++pos_ == end_) continue;
@@ -42,9 +47,18 @@ class FdLineReader : public LineReader {
       const char* scanEnd = chunk_.data() + nextLf_;
       const char* cr = static_cast<const char*>(std::memchr(begin, '\r', static_cast<std::size_t>(scanEnd - begin)));
       const char* p = cr != nullptr ? cr : scanEnd;
-      line.append(begin, p);
+      if (p == stop) {
+        carry_.append(begin, p);
+        pos_ = end_;
+        continue;
+      }
+      if (carry_.empty()) {
+        line = std::string_view(begin, static_cast<std::size_t>(p - begin));
+      } else {
+        carry_.append(begin, p);
+        line = carry_;
+      }
       pos_ = static_cast<std::size_t>(p - chunk_.data());
-      if (p == stop) continue;
       // A carriage return may be followed by the line feed of a CR LF pair,
       // possibly in the next chunk.
       skipLf_ = *p == '\r';
@@ -78,6 +92,7 @@ class FdLineReader : public LineReader {
 
   int fd_;
   std::vector<char> chunk_;
+  std::string carry_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);

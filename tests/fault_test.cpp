@@ -340,7 +340,7 @@ class ChangingFiles : public platform::Files {
    public:
     Reader(std::unique_ptr<platform::LineReader> inner, std::function<void()>& change)
         : inner_(std::move(inner)), change_(change) {}
-    bool next(std::string& line) override {
+    bool next(std::string_view& line) override {
       const bool more = inner_->next(line);
       if (change_) std::exchange(change_, nullptr)();
       return more;

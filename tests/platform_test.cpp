@@ -21,8 +21,8 @@ std::vector<std::string> ReadLines(const std::string& path) {
   StdFiles files;
   auto reader = files.openLines(path);
   std::vector<std::string> lines;
-  std::string line;
-  while (reader->next(line)) lines.push_back(line);
+  std::string_view line;
+  while (reader->next(line)) lines.emplace_back(line);
   return lines;
 }
 

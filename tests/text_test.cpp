@@ -21,18 +21,22 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
   EXPECT_EQ(EscapeLiteral("f(x)"), "f\\(x\\)");
   EXPECT_EQ(EscapeLiteral("C:\\dir\\(a)"), "C:\\\\dir\\\\\\(a\\)");
   EXPECT_EQ(EscapeLiteral("plain"), "plain");
-  // The one-pass escape gives what the three replacements in turn give, for any text.
-  std::string alphabet = "\\()a (";
+  // The one-pass escape gives what the three replacements in turn give, for any
+  // text, and the scan foretells its length and whether the text is ASCII.
+  std::string alphabet = "\\()a (\x80\xE9";
   std::uint32_t seed = 12345;
-  for (int n = 0; n < 2000; ++n) {
+  for (int n = 0; n < 3000; ++n) {
     std::string text;
-    for (int k = 0; k < n % 23; ++k) {
+    for (int k = 0; k < n % 41; ++k) {
       seed = seed * 1103515245u + 12345u;
-      text += alphabet[(seed >> 16) % alphabet.size()];
+      text += alphabet[(seed >> 16) % (n % 3 == 0 ? alphabet.size() : 6)];
     }
     const std::string chained =
         ReplaceText(ReplaceText(ReplaceText(text, "\\", "\\\\"), "(", "\\("), ")", "\\)");
     ASSERT_EQ(EscapeLiteral(text), chained) << text;
+    const EscapeScan scan = ScanForEscapes(text);
+    ASSERT_EQ(scan.added, chained.size() - text.size()) << text;
+    ASSERT_EQ(scan.ascii, text.find_first_of("\x80\xE9") == std::string::npos) << text;
   }
 }
 

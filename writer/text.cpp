@@ -1,12 +1,17 @@
 #include "writer/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "platform/failure.h"
+
+#if defined(__SSE2__) && !defined(SCRIVANE_PORTABLE_SCAN)
+#include <emmintrin.h>
+#endif
 
 namespace scrivane {
 
@@ -50,44 +55,159 @@ namespace {
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
-// Whether any of the eight bytes of `word` equals `c`.
-constexpr bool HasByte(std::uint64_t word, char c) {
+// Marks of one block of bytes, one bit per byte (bit k for byte k): the bytes
+// that need a backslash in front of them, and the bytes of 0x80 and above.
+struct BlockMarks {
+  unsigned escapes;
+  unsigned highs;
+};
+
+#if defined(__SSE2__) && !defined(SCRIVANE_PORTABLE_SCAN)
+
+constexpr std::size_t kBlock = 16;
+static_assert(kBlock <= kEscapeSlack);
+
+BlockMarks MarkBlock(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i escapes = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')), _mm_cmpeq_epi8(v, _mm_set1_epi8('('))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8(')')));
+  return {static_cast<unsigned>(_mm_movemask_epi8(escapes)), static_cast<unsigned>(_mm_movemask_epi8(v))};
+}
+
+#else
+
+constexpr std::size_t kBlock = 8;
+static_assert(kBlock <= kEscapeSlack);
+
+// The high bit of every byte of `word` that equals `c`, and no other bit. Exact:
+// no carry crosses from one byte into the next.
+constexpr std::uint64_t ByteMask(std::uint64_t word, char c) {
+  constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
   const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
-  return ((x - kOnes) & ~x & kHighs) != 0;
+  return ~(((x & kLows) + kLows) | x) & kHighs;
+}
+
+// Gathers the high bits of the eight bytes into bits 0 to 7.
+constexpr unsigned Gather(std::uint64_t highBits) {
+  return static_cast<unsigned>((((highBits & kHighs) >> 7) * 0x0102040810204080ull) >> 56);
+}
+
+BlockMarks MarkBlock(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  const std::uint64_t escapes = ByteMask(word, '\\') | ByteMask(word, '(') | ByteMask(word, ')');
+  return {Gather(escapes), Gather(word)};
+}
+
+#endif
+
+// The number of bits set in a block's marks, without a library call on
+// processors where the compiler may not assume a population-count instruction.
+constexpr std::size_t CountBits(unsigned marks) {
+  static_assert(kBlock <= 16);
+  unsigned x = marks - ((marks >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
 }
 
 }  // namespace
 
-void AppendEscaped(std::string& out, std::string_view text) {
-  // The same as replacing backslashes, then "(", then ")" with ReplaceText, in one
-  // pass: each of the three gets one backslash in front of it. Words of eight
-  // bytes without any of them are passed over whole.
-  std::size_t from = 0;
+EscapeScan ScanForEscapes(std::string_view text) {
+  // A block at a time, then the rest byte by byte.
+  std::size_t added = 0;
+  unsigned highs = 0;
   std::size_t i = 0;
-  while (i < text.size()) {
-    if (i + 8 <= text.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + i, 8);
-      if (!HasByte(word, '\\') && !HasByte(word, '(') && !HasByte(word, ')')) {
-        i += 8;
-        continue;
-      }
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    const BlockMarks marks = MarkBlock(text.data() + i);
+    added += CountBits(marks.escapes);
+    highs |= marks.highs;
+  }
+  for (; i < text.size(); ++i) {
+    highs |= static_cast<unsigned char>(text[i]) >> 7;
+    added += kEscaped[text[i]];
+  }
+  return {added, highs == 0};
+}
+
+namespace {
+
+// Escapes the bytes from `from` on of the block at `p`, whose bytes to escape are
+// marked in `escapes` (none below `from`). Copies whole blocks from a copy of the
+// block, so that every store has a fixed size; each store may reach up to a
+// block past the bytes it means.
+char* EscapeBlock(char* out, const char* p, unsigned escapes, unsigned from) {
+  char block[2 * kBlock] = {};
+  std::memcpy(block, p, kBlock);
+  while (escapes != 0) {
+    const unsigned k = static_cast<unsigned>(std::countr_zero(escapes));
+    escapes &= escapes - 1;
+    std::memcpy(out, block + from, kBlock);
+    out += k - from;
+    *out++ = '\\';
+    from = k;
+  }
+  std::memcpy(out, block + from, kBlock);
+  return out + (kBlock - from);
+}
+
+}  // namespace
+
+char* EscapeInto(char* out, std::string_view text, bool& ascii) {
+  // Each of \\ ( and ) gets one backslash in front of it: the same as replacing
+  // backslashes first, then "(", then ")". Blocks without any of them are copied
+  // whole; the last partial block is taken as the block that ends with the text,
+  // minus the bytes already done.
+  const char* p = text.data();
+  const std::size_t size = text.size();
+  unsigned highs = 0;
+  if (size < kBlock) {
+    for (std::size_t i = 0; i < size; ++i) {
+      *out = '\\';
+      out += kEscaped[p[i]];
+      *out++ = p[i];
+      highs |= static_cast<unsigned char>(p[i]);
     }
-    const std::size_t stop = std::min(i + 8, text.size());
-    for (; i < stop; ++i) {
-      if (kEscaped[text[i]]) {
-        out.append(text, from, i - from);
-        out += '\\';
-        from = i;
-      }
+    ascii = highs < 0x80;
+    return out;
+  }
+  std::size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    const BlockMarks marks = MarkBlock(p + i);
+    highs |= marks.highs;
+    if (marks.escapes == 0) {
+      std::memcpy(out, p + i, kBlock);
+      out += kBlock;
+    } else {
+      out = EscapeBlock(out, p + i, marks.escapes, 0);
     }
   }
-  out.append(text, from, std::string_view::npos);
+  if (i < size) {
+    const unsigned from = static_cast<unsigned>(kBlock - (size - i));
+    const BlockMarks marks = MarkBlock(p + size - kBlock);
+    highs |= marks.highs >> from;
+    out = EscapeBlock(out, p + size - kBlock, marks.escapes >> from << from, from);
+  }
+  ascii = highs == 0;
+  return out;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, ScanForEscapes(text).added);
+}
+
+void AppendEscaped(std::string& out, std::string_view text, std::size_t added) {
+  const std::size_t old = out.size();
+  const std::size_t escaped = text.size() + added;
+  out.resize(old + escaped + kEscapeSlack);
+  bool ascii;
+  EscapeInto(out.data() + old, text, ascii);
+  out.resize(old + escaped);
 }
 
 std::string EscapeLiteral(std::string_view text) {
   std::string out;
-  out.reserve(text.size() + 8);
   AppendEscaped(out, text);
   return out;
 }

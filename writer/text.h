@@ -17,6 +17,22 @@ std::string ReplaceText(const std::string& Text, const std::string& TextToReplac
 void AppendEscaped(std::string& out, std::string_view text);
 std::string EscapeLiteral(std::string_view text);
 
+// What escaping a text involves: the number of backslashes it gains, and whether
+// it holds only bytes below 0x80.
+struct EscapeScan {
+  std::size_t added = 0;
+  bool ascii = true;
+};
+EscapeScan ScanForEscapes(std::string_view text);
+// Writes the escaped text at `out` and returns the end of what it wrote; tells
+// whether the text holds only bytes below 0x80. `out` must have room for the
+// escaped text (at most twice the text) and kEscapeSlack bytes more, which it may
+// overwrite.
+inline constexpr std::size_t kEscapeSlack = 16;
+char* EscapeInto(char* out, std::string_view text, bool& ascii);
+// AppendEscaped for a text whose ScanForEscapes(text).added is known.
+void AppendEscaped(std::string& out, std::string_view text, std::size_t added);
+
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);
 

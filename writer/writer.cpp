@@ -1,5 +1,6 @@
 #include "writer/writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -146,6 +147,7 @@ void PdfWriter::initpdf(const std::string& FontName, std::int16_t FontSize, std:
   s_.footery = 25;
   s_.footerx = s_.pagewidth / 2.0;
   s_.buffer.clear();
+  s_.buffer.reserve(2 * kFlushThreshold);
 }
 
 void PdfWriter::putline(std::string_view line, bool flush) { putline({line}, flush); }
@@ -153,6 +155,12 @@ void PdfWriter::putline(std::string_view line, bool flush) { putline({line}, flu
 void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flush) {
   std::size_t length = 0;
   for (std::string_view part : parts) length += part.size();
+  if (!countLine(length)) return;
+  for (std::string_view part : parts) s_.buffer.append(part);
+  endLine(flush);
+}
+
+bool PdfWriter::countLine(std::size_t length) {
   const std::int64_t next = s_.location + static_cast<std::int64_t>(length) + 1;
   if (next > kMaxLocation) {
     // Offsets past 32 bits cannot be written; stop writing rather than lie.
@@ -161,10 +169,13 @@ void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flus
       report("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
     }
     s_.buffer.clear();
-    return;
+    return false;
   }
   s_.location = next;
-  for (std::string_view part : parts) s_.buffer.append(part);
+  return true;
+}
+
+void PdfWriter::endLine(bool flush) {
   s_.buffer.push_back('\r');
   if (s_.buffer.size() <= kFlushThreshold && !flush) return;
   flushBuffer();
@@ -261,7 +272,32 @@ void PdfWriter::writepreamble() {
   }
 }
 
-void PdfWriter::writeTextLine(std::string_view text) { putline({"T* (", text, "\r\n) Tj"}, false); }
+namespace {
+constexpr std::string_view kTextOpen = "T* (";
+constexpr std::string_view kTextClose = "\r\n) Tj";
+}  // namespace
+
+void PdfWriter::writeTextLine(std::string_view text) { putline({kTextOpen, text, kTextClose}, false); }
+
+bool PdfWriter::writeTextLineIfFits(std::string_view text, std::int64_t width) {
+  // Escape straight into the buffer, with room for the worst case; keep the line
+  // only when it is ASCII and fits.
+  const std::size_t old = s_.buffer.size();
+  s_.buffer.resize(old + kTextOpen.size() + 2 * text.size() + kEscapeSlack);
+  char* const escaped = std::copy(kTextOpen.begin(), kTextOpen.end(), s_.buffer.data() + old);
+  bool ascii = false;
+  const std::size_t size = static_cast<std::size_t>(EscapeInto(escaped, text, ascii) - escaped);
+  if (!ascii || static_cast<std::int64_t>(size) > width) {
+    s_.buffer.resize(old);
+    return false;
+  }
+  s_.buffer.resize(old + kTextOpen.size() + size);
+  if (countLine(kTextOpen.size() + size + kTextClose.size())) {
+    s_.buffer.append(kTextClose);
+    endLine(false);
+  }
+  return true;
+}
 
 void PdfWriter::writeFooter() {
   putline("1 0 0 1 " + DoubleText(s_.footerx) + " " + std::to_string(s_.footery) + " Tm", false);
@@ -289,19 +325,26 @@ void PdfWriter::writetext() {
     s_.lineno = -1;
 
     const std::int64_t W = s_.charsperline;
-    std::string raw, line;  // reused for every line, so that their storage is too
+    std::string_view raw;
+    std::string line;  // reused for every line that needs it, so that its storage is too
     while (in->next(raw)) {
       s_.lineno += 1;
-      if (s_.lineno >= s_.linesperpage || raw.find('\f') != std::string::npos) {
+      const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
+      if (s_.lineno >= s_.linesperpage || hasFormFeed) {
         if (!pageBreak(streamstart)) return;
       }
+      // Escaping adds no blanks and removes none, so the blanks around a line can
+      // be trimmed before it is escaped; most lines are then escaped straight
+      // into the output.
+      std::string_view rest = TrimSpaces(raw);
+      if (static_cast<std::int64_t>(rest.size()) <= W && writeTextLineIfFits(rest, W)) continue;
       line.clear();
-      if (IsAscii(raw)) {
-        AppendEscaped(line, raw);
+      if (IsAscii(rest)) {
+        AppendEscaped(line, rest);
       } else {
         AppendEscaped(line, ToWindows1252(raw));
       }
-      const std::string_view rest = TrimSpaces(line);
+      rest = TrimSpaces(line);
       if (static_cast<std::int64_t>(rest.size()) <= W) {
         writeTextLine(rest);
         continue;
@@ -312,7 +355,9 @@ void PdfWriter::writetext() {
       if (W > 32767) throw Failure(platform::kOverflow);
       const std::size_t width = static_cast<std::size_t>(W);
       const std::size_t half = width / 2;
-      const std::size_t lastFormFeed = rest.rfind('\f');
+      // Escaping and transcoding make no form feeds, so only a line that had one
+      // is searched for its last.
+      const std::size_t lastFormFeed = hasFormFeed ? rest.rfind('\f') : std::string_view::npos;
       std::size_t start = 0;
       while (rest.size() - start > width) {
         const std::string_view piece = rest.substr(start, width);

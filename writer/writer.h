@@ -88,6 +88,15 @@ class PdfWriter {
   void report(const std::string& description);
   void setXref(std::int32_t object);
   void writeTextLine(std::string_view text);
+  // Writes the text line of an ASCII text whose escaped form is at most `width`
+  // characters, escaping it on the way into the buffer; false, with nothing
+  // written, for any other text.
+  bool writeTextLineIfFits(std::string_view text, std::int64_t width);
+  // Counts an output line of `length` bytes and its line end into the location;
+  // false when the offsets would pass 32 bits (reported, nothing is written).
+  bool countLine(std::size_t length);
+  // Ends the line in the buffer and flushes when the buffer is full or asked to.
+  void endLine(bool flush);
   void writeFooter();
   // Closes the open page and opens the next; false when no further page can be had.
   bool pageBreak(std::int32_t& streamstart);
