@@ -267,10 +267,9 @@ TEST_F(FaultTest, NamesWithBlanksQuotesAndOtherCharactersConvert) {
   ExpectSoundPdf(dir.file("my notes.pdf"));
 }
 
-// Names need not be UTF-8 here. Disabled: the name passes through the window's
-// text boxes, which turn it into UTF-8 and lose the bytes that are not; the
-// program then reports "File '...' does not exist." with a changed name.
-TEST_F(FaultTest, DISABLED_ANameThatIsNotUtf8Converts) {
+// Names need not be UTF-8 here; the name passes through the window's text boxes
+// and must come out with the same bytes.
+TEST_F(FaultTest, ANameThatIsNotUtf8Converts) {
   const std::string name = "latin1 \xE9t\xE9.txt";
   const std::string input = dir.write(name, text);
   const Outcome r = RunScrivane({input}, dir.path());

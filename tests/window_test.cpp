@@ -22,6 +22,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/window_fakes.h"
+#include "window/box_text.h"
 #include "window/form_convert_to_pdf.h"
 
 using namespace scrivane;
@@ -120,6 +121,7 @@ class WindowTest : public QObject {
   void commandLineOutputExistsAndNo();
   void commandLineFailureEndsWithNonZeroStatus();
   void commandLinePdfInputIsNotDestroyed();
+  void textBoxesKeepBytesThatAreNotUtf8();
 
   void openDialogRecord();
   void saveDialogRecord();
@@ -469,6 +471,29 @@ void WindowTest::commandLineQuotedNameKeepsItsCase() {
   QCOMPARE(env.text("txtOutputFile"), env.dir.file("Report.pdf"));
   QVERIFY(Exists(env.dir.file("Report.pdf")));
   QCOMPARE(env.end.statuses, std::vector<int>{0});
+}
+
+void WindowTest::textBoxesKeepBytesThatAreNotUtf8() {
+  // UTF-8 reads as it should; any other bytes come back from the box unchanged.
+  QCOMPARE(BoxText("caf\xC3\xA9 \xF0\x9F\x98\x80"), QString::fromUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80"));
+  std::uint32_t seed = 7;
+  for (int n = 0; n < 500; ++n) {
+    std::string bytes;
+    for (int k = 0; k < n % 19; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      const char pool[] = {'a', '\xC3', '\xA9', '\xE2', '\x82', '\xAC', '\xF0', '\x9F', '\xED', '\xFF'};
+      bytes += pool[(seed >> 16) % sizeof pool];
+    }
+    QCOMPARE(BoxBytes(BoxText(bytes)), bytes);
+  }
+
+  // A Latin-1 name from the command line converts to the PDF of that name.
+  Env env;
+  const std::string input = env.dir.write("r\xE9sum\xE9.txt", "hello\n");
+  env.commandLine.text = input;
+  env.window->Form_Load();
+  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QVERIFY(Exists(env.dir.file("r\xE9sum\xE9.pdf")));
 }
 
 void WindowTest::commandLineEmptyFileOrTwoNamesOpenTheWindow() {

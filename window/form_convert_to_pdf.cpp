@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "window/box_text.h"
 #include "window/icons.h"
 #include "window/request.h"
 
@@ -121,7 +122,7 @@ void SelectAll(QLineEdit* box) {
   box->setSelection(0, static_cast<int>(box->text().size()));
 }
 
-std::string Text(const QLineEdit* box) { return box->text().toStdString(); }
+std::string Text(const QLineEdit* box) { return BoxBytes(box->text()); }
 std::string Text(const QComboBox* list) { return list->currentText().toStdString(); }
 
 std::string TrimBlanks(const std::string& text) {
@@ -298,8 +299,8 @@ void formConvertToPDF::Form_Load() {
   cmdfile_ = StripEnclosingQuotes(services_.commandLine.argumentText());
   if (!writer_.FileExists(cmdfile_)) return;
 
-  txtFilename->setText(QString::fromStdString(cmdfile_));
-  txtOutputFile->setText(QString::fromStdString(DeriveOutputName(cmdfile_)));
+  txtFilename->setText(BoxText(cmdfile_));
+  txtOutputFile->setText(BoxText(DeriveOutputName(cmdfile_)));
   btnConvert_Click();
 }
 
@@ -352,15 +353,15 @@ void formConvertToPDF::btnOpen_Click() {
   const std::string path = OpenDialog(this, "Text files (*.txt)|*.txt|All files (*.*)|*.*",
                                       "Select a text file", "");
   if (path.empty()) return;
-  txtFilename->setText(QString::fromStdString(path));
-  txtOutputFile->setText(QString::fromStdString(DeriveOutputName(Text(txtFilename))));
+  txtFilename->setText(BoxText(path));
+  txtOutputFile->setText(BoxText(DeriveOutputName(Text(txtFilename))));
 }
 
 void formConvertToPDF::btnSave_Click() {
   const std::string path =
       SaveDialog(this, "Portable Document Format files (*.pdf)|*.pdf", "Save PDF As", "", "");
   if (path.empty()) return;
-  txtOutputFile->setText(QString::fromStdString(path));
+  txtOutputFile->setText(BoxText(path));
 }
 
 void formConvertToPDF::btnClose_Click() { unloadWindow(); }
