@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -38,15 +39,12 @@ class FdLineReader : public LineReader {
       }
       const char* begin = chunk_.data() + pos_;
       const char* stop = chunk_.data() + end_;
-      // LF ends most lines; a CR before it (or alone) ends the line earlier. The
-      // next LF is remembered, so that files of CR-ended lines are not rescanned.
-      if (nextLf_ == kUnknown || nextLf_ < pos_) {
-        const void* lf = std::memchr(begin, '\n', end_ - pos_);
-        nextLf_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - chunk_.data()) : end_;
-      }
-      const char* scanEnd = chunk_.data() + nextLf_;
-      const char* cr = static_cast<const char*>(std::memchr(begin, '\r', static_cast<std::size_t>(scanEnd - begin)));
-      const char* p = cr != nullptr ? cr : scanEnd;
+      // The line ends at the next LF or CR, whichever comes first. Where each of
+      // them lies is remembered, so that a chunk without one of them (most files
+      // have no CR, or no LF) is searched for it once, not once a line.
+      nextLf_ = NextAtOrAfter('\n', nextLf_);
+      nextCr_ = NextAtOrAfter('\r', nextCr_);
+      const char* p = chunk_.data() + std::min(nextLf_, nextCr_);
       if (p == stop) {
         carry_.append(begin, p);
         pos_ = end_;
@@ -70,10 +68,19 @@ class FdLineReader : public LineReader {
  private:
   static constexpr std::size_t kChunk = 1 << 16;
 
+  // Offset of the first `c` at or after pos_ (or end_ when there is none), given
+  // the one found before.
+  std::size_t NextAtOrAfter(char c, std::size_t known) const {
+    if (known != kUnknown && known >= pos_) return known;
+    const void* found = std::memchr(chunk_.data() + pos_, c, end_ - pos_);
+    return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - chunk_.data()) : end_;
+  }
+
   bool fill() {
     pos_ = 0;
     end_ = 0;
     nextLf_ = kUnknown;
+    nextCr_ = kUnknown;
     while (end_ == 0 || (first_ && end_ < 3)) {
       const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
       if (n < 0) {
@@ -97,6 +104,7 @@ class FdLineReader : public LineReader {
   std::size_t end_ = 0;
   static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
   std::size_t nextLf_ = kUnknown;  // offset of the next LF at or after pos_, or end_
+  std::size_t nextCr_ = kUnknown;  // the same for CR
   bool first_ = true;
   bool skipLf_ = false;
 };

@@ -42,6 +42,41 @@ TEST(LineReaderTest, EndsLinesAtCrLfCrAndLfAcrossChunkBoundaries) {
             std::vector<std::string>{std::string("nul\0byte", 8)});
 }
 
+// The lines of a text by the plain rule, one byte at a time.
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      line += text[i];
+      continue;
+    }
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+TEST(LineReaderTest, AgreesWithThePlainRuleOnMixedLineEnds) {
+  // Texts of a few hundred KiB, so that lines of every kind cross chunk ends;
+  // some have no CR at all, some no LF, some both.
+  TempDir dir;
+  std::uint32_t seed = 99;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (const std::string ends : {"\n", "\r", "\r\n", "\n\r\r\n"}) {
+    std::string text;
+    while (text.size() < 300000) {
+      text.append(next() % 97 == 0 ? 70000 : next() % 120, 'x');
+      text += ends[next() % ends.size()];
+      if (ends.size() == 2 && next() % 2 == 0) text += '\n';
+    }
+    text.resize(text.size() - next() % 2);
+    ASSERT_EQ(ReadLines(dir.write("mixed", text)), SplitLines(text)) << "ends of kind " << ends.size();
+  }
+}
+
 TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {
   TempDir dir;
   StdFiles files;
