@@ -1,36 +1,11 @@
 #include "window/box_text.h"
 
+#include "writer/text.h"
+
 namespace scrivane {
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;  // U+DC80..U+DCFF stand for the bytes 0x80..0xFF
-
-// Length of the valid UTF-8 sequence at bytes[i] and its code point, or 0.
-std::size_t DecodeSequence(std::string_view bytes, std::size_t i, char32_t& code) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-  const unsigned char lead = at(i);
-  std::size_t length;
-  char32_t smallest;
-  if (lead < 0x80) {
-    code = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F, smallest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F, smallest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07, smallest = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > bytes.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (at(i + k) & 0x3F);
-  }
-  if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
@@ -57,7 +32,7 @@ QString BoxText(std::string_view bytes) {
   text.reserve(static_cast<qsizetype>(bytes.size()));
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t code;
-    const std::size_t length = DecodeSequence(bytes, i, code);
+    const std::size_t length = DecodeUtf8(bytes, i, code);
     if (length == 0) {
       text += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
       ++i;

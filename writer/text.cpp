@@ -243,7 +243,8 @@ char ToCp1252(char32_t c) {
   return '?';
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when invalid.
+}  // namespace
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
@@ -271,8 +272,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
   out = cp;
   return len;
 }
-
-}  // namespace
 
 std::string ToWindows1252(std::string_view text) {
   if (IsAscii(text)) return std::string(text);

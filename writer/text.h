@@ -36,6 +36,11 @@ void AppendEscaped(std::string& out, std::string_view text, std::size_t added);
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);
 
+// Decodes the UTF-8 sequence at s[i] into `out` and returns its length, or 0
+// when no valid sequence starts there (overlong forms, surrogates and code
+// points past U+10FFFF are not valid).
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out);
+
 // Windows-1252 bytes for a text: a valid UTF-8 text holding any byte of 0x80 or
 // above is transcoded ("?" for characters without a code), anything else is
 // taken as it stands.
