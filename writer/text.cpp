@@ -194,12 +194,8 @@ char* EscapeInto(char* out, std::string_view text, bool& ascii) {
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
-  AppendEscaped(out, text, ScanForEscapes(text).added);
-}
-
-void AppendEscaped(std::string& out, std::string_view text, std::size_t added) {
   const std::size_t old = out.size();
-  const std::size_t escaped = text.size() + added;
+  const std::size_t escaped = text.size() + ScanForEscapes(text).added;
   out.resize(old + escaped + kEscapeSlack);
   bool ascii;
   EscapeInto(out.data() + old, text, ascii);

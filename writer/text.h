@@ -30,8 +30,6 @@ EscapeScan ScanForEscapes(std::string_view text);
 // overwrite.
 inline constexpr std::size_t kEscapeSlack = 16;
 char* EscapeInto(char* out, std::string_view text, bool& ascii);
-// AppendEscaped for a text whose ScanForEscapes(text).added is known.
-void AppendEscaped(std::string& out, std::string_view text, std::size_t added);
 
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);
