@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include <QApplication>
+#include <QByteArray>
 #include <QScreen>
 #include <QString>
 
@@ -30,21 +31,42 @@
 
 namespace {
 
-// Whether windows and message boxes can be seen: a display to show them on, and
-// no Qt platform chosen that draws nowhere.
-bool HasDisplay() {
-  const auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-  };
-  if (set("QT_QPA_PLATFORM")) {
-    const std::string_view platform = std::getenv("QT_QPA_PLATFORM");
-    return !platform.starts_with("offscreen") && !platform.starts_with("minimal");
-  }
-  return set("DISPLAY") || set("WAYLAND_DISPLAY");
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
 }
 
-// Without a display Qt's note about a missing runtime folder is noise on the terminal.
+// Qt platforms that draw nowhere.
+bool DrawsNowhere(std::string_view platform) {
+  return platform.starts_with("offscreen") || platform.starts_with("minimal");
+}
+
+// Whether windows and message boxes may be seen: a display named to show them
+// on, and no Qt platform chosen that draws nowhere.
+bool WantsDisplay() {
+  if (IsSet("QT_QPA_PLATFORM")) return !DrawsNowhere(std::getenv("QT_QPA_PLATFORM"));
+  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+// The Qt platforms to try in turn, ending with one that needs no display: a
+// display that is named but cannot be reached (a DISPLAY left over in an ssh or
+// sudo session) then leaves the program on the terminal instead of ending it.
+QByteArray PlatformsToTry() {
+  QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+  if (platforms.isEmpty()) {
+    // Qt's own choice: Wayland in a Wayland session, X otherwise.
+    const bool wayland = IsSet("WAYLAND_DISPLAY");
+    const bool waylandSession = wayland && qgetenv("XDG_SESSION_TYPE") == "wayland";
+    if (waylandSession) platforms += "wayland;";
+    if (IsSet("DISPLAY")) platforms += "xcb;";
+    if (wayland && !waylandSession) platforms += "wayland;";
+  } else {
+    platforms += ';';
+  }
+  return platforms + "offscreen";
+}
+
+// Qt's note about a missing runtime folder is noise on the terminal.
 QtMessageHandler gDefaultHandler = nullptr;
 void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
@@ -68,14 +90,16 @@ int main(int argc, char** argv) {
   platform::ArgvCommandLine commandLine(argc, argv);
   if (IsOptionMode(commandLine.arguments())) return RunOptionMode(commandLine.arguments());
 
-  const bool display = HasDisplay();
-  if (!display) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    gDefaultHandler = qInstallMessageHandler(QuietHandler);
+  if (WantsDisplay()) {
+    qputenv("QT_QPA_PLATFORM", PlatformsToTry());
+  } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   }
+  gDefaultHandler = qInstallMessageHandler(QuietHandler);
   QApplication app(argc, argv);
   // The window ends the program itself, with its own exit status.
   app.setQuitOnLastWindowClosed(false);
+  const bool display = !DrawsNowhere(QGuiApplication::platformName().toStdString());
 
   platform::StdFiles files;
   platform::SystemClock clock;

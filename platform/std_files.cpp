@@ -76,24 +76,28 @@ class FdLineReader : public LineReader {
     return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - chunk_.data()) : end_;
   }
 
+  // Reads the next chunk; false at the end of the file.
   bool fill() {
-    pos_ = 0;
-    end_ = 0;
     nextLf_ = kUnknown;
     nextCr_ = kUnknown;
-    while (end_ == 0 || (first_ && end_ < 3)) {
-      const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowErrno(errno);
+    do {
+      pos_ = 0;
+      end_ = 0;
+      while (end_ == 0 || (first_ && end_ < 3)) {
+        const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          ThrowErrno(errno);
+        }
+        if (n == 0) break;
+        end_ += static_cast<std::size_t>(n);
       }
-      if (n == 0) break;
-      end_ += static_cast<std::size_t>(n);
-    }
-    if (first_) {
-      first_ = false;
-      if (end_ >= 3 && chunk_[0] == '\xEF' && chunk_[1] == '\xBB' && chunk_[2] == '\xBF') pos_ = 3;
-    }
+      if (first_) {
+        first_ = false;
+        if (end_ >= 3 && chunk_[0] == '\xEF' && chunk_[1] == '\xBB' && chunk_[2] == '\xBF') pos_ = 3;
+      }
+      // A first read that held the byte-order mark alone is not the end.
+    } while (end_ != 0 && pos_ == end_);
     return pos_ < end_;
   }
 

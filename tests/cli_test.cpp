@@ -56,6 +56,18 @@ TEST_F(CommandLineRunTest, AnExistingOutputIsReplacedOnlyAfterTheQuestion) {
   EXPECT_EQ(ReadFile(dir.file("n.pdf")).substr(0, 8), "%PDF-1.2");
 }
 
+TEST_F(CommandLineRunTest, ADisplayThatCannotBeReachedLeavesTheRunOnTheTerminal) {
+  dir.write("n.txt", "text\n");
+  const std::string run = "cd " + ShellQuote(dir.path()) + " && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                          "DISPLAY=:4242 " + ShellQuote(SCRIVANE_BINARY) + " ";
+  auto r = RunCommand(run + "n.txt </dev/null");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(testing::QpdfFindings(dir.file("n.pdf")).empty());
+  r = RunCommand(run + "</dev/null");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("usage"), std::string::npos) << r.output;
+}
+
 TEST_F(CommandLineRunTest, NothingUsableToConvertSaysHowToUseIt) {
   dir.write("empty.txt", "");
   for (const std::string args : {"", "missing.txt", "empty.txt"}) {

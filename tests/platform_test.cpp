@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -75,6 +81,28 @@ TEST(LineReaderTest, AgreesWithThePlainRuleOnMixedLineEnds) {
     text.resize(text.size() - next() % 2);
     ASSERT_EQ(ReadLines(dir.write("mixed", text)), SplitLines(text)) << "ends of kind " << ends.size();
   }
+}
+
+TEST(LineReaderTest, AByteOrderMarkReadAloneIsNotTheEnd) {
+  // Through a pipe the first read can return the three bytes of the mark alone.
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&fifo] {
+    // A reader that stopped early makes the second write fail, not end the test.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    EXPECT_EQ(::write(fd, "\xEF\xBB\xBF", 3), 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(::write(fd, "rest\n", 5), 5);
+    ::close(fd);
+  });
+  const std::vector<std::string> lines = ReadLines(fifo);
+  writer.join();
+  EXPECT_EQ(lines, std::vector<std::string>{"rest"});
 }
 
 TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {

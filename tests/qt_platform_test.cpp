@@ -1,9 +1,11 @@
 // The Qt implementations of the seams: message boxes and file dialogs are
 // driven as a user would, by finding the modal window and pressing its buttons.
 
+#include <cstdio>
 #include <functional>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -15,6 +17,7 @@
 
 #include "platform/qt_file_dialogs.h"
 #include "platform/qt_message_box.h"
+#include "platform/qt_shell.h"
 
 using namespace scrivane::platform;
 
@@ -49,6 +52,17 @@ std::string UpToNul(const std::string& s) { return s.substr(0, s.find('\0')); }
 
 }  // namespace
 
+// Keeps the URLs that the desktop services were asked to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> urls;
+
+ public slots:
+  void take(const QUrl& url) { urls << url; }
+};
+
 class QtPlatformTest : public QObject {
   Q_OBJECT
 
@@ -62,6 +76,7 @@ class QtPlatformTest : public QObject {
   void openDialogFollowsTheRecord();
   void saveDialogAppendsExtensionAndAsksToCreate();
   void cancelledDialogLeavesTheBuffer();
+  void shellOpensFilesByTheirBytesAndOtherTextsAsUrls();
 };
 
 void QtPlatformTest::filterListsBecomePairs() {
@@ -244,6 +259,33 @@ void QtPlatformTest::cancelledDialogLeavesTheBuffer() {
   QtFileDialogs dialogs;
   QVERIFY(!dialogs.GetSaveFileNameA(r));
   QCOMPARE(r.lpstrFile, std::string(254, ' '));
+}
+
+void QtPlatformTest::shellOpensFilesByTheirBytesAndOtherTextsAsUrls() {
+  UrlCatcher catcher;
+  for (const char* scheme : {"file", "http", "https"}) {
+    QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "take");
+  }
+  QTemporaryDir dir;
+  const std::string folder = QFile::encodeName(dir.path()).toStdString();
+  const std::string name = "caf\xE9 (1).pdf";  // Latin-1, not UTF-8
+  QFile file(QString::fromStdString(folder + "/x"));
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.close();
+  QVERIFY(std::rename((folder + "/x").c_str(), (folder + "/" + name).c_str()) == 0);
+
+  const QString saved = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  QtShell().open(name);  // relative: made absolute
+  QDir::setCurrent(saved);
+  QtShell().open("http://example.com/a b");
+  for (const char* scheme : {"file", "http", "https"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+
+  QCOMPARE(catcher.urls.size(), 2);
+  QCOMPARE(catcher.urls[0].toEncoded(),
+           "file://" + QByteArray::fromStdString(folder + "/" + name).toPercentEncoding("/"));
+  QVERIFY(catcher.urls[0].toEncoded().endsWith("/caf%E9%20%281%29.pdf"));
+  QCOMPARE(catcher.urls[1].toString(), QString::fromLatin1("http://example.com/a b"));
 }
 
 QTEST_MAIN(QtPlatformTest)
