@@ -90,13 +90,22 @@ int main(int argc, char** argv) {
   platform::ArgvCommandLine commandLine(argc, argv);
   if (IsOptionMode(commandLine.arguments())) return RunOptionMode(commandLine.arguments());
 
+  // The platform list is for this program only: programs it starts (the PDF
+  // viewer) get the environment as it was.
+  const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+  const QByteArray platformGiven = qgetenv("QT_QPA_PLATFORM");
   if (WantsDisplay()) {
     qputenv("QT_QPA_PLATFORM", PlatformsToTry());
-  } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+  } else if (platformGiven.isEmpty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   gDefaultHandler = qInstallMessageHandler(QuietHandler);
   QApplication app(argc, argv);
+  if (platformWasSet) {
+    qputenv("QT_QPA_PLATFORM", platformGiven);
+  } else {
+    qunsetenv("QT_QPA_PLATFORM");
+  }
   // The window ends the program itself, with its own exit status.
   app.setQuitOnLastWindowClosed(false);
   const bool display = !DrawsNowhere(QGuiApplication::platformName().toStdString());
