@@ -52,7 +52,6 @@ constexpr CharSet kEscaped("\\()");
 
 namespace {
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
 // Marks of one block of bytes, one bit per byte (bit k for byte k): the bytes
@@ -79,6 +78,7 @@ BlockMarks MarkBlock(const char* p) {
 
 constexpr std::size_t kBlock = 8;
 static_assert(kBlock <= kEscapeSlack);
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 
 // The high bit of every byte of `word` that equals `c`, and no other bit. Exact:
 // no carry crosses from one byte into the next.
