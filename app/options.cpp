@@ -45,7 +45,7 @@ constexpr const char* kHelp =
     "  --author TEXT        document author\n"
     "  --subject TEXT       document subject\n"
     "  --keywords TEXT      document keywords\n"
-    "  --creator TEXT       document creator (default \"Scrivane v1.1\")\n"
+    "  --creator TEXT       document creator (default \"Scrivane v" SCRIVANE_VERSION "\")\n"
     "  -o, --output PATH    the PDF for a single FILE; \"-\" is standard output\n"
     "  -f, --force          replace existing PDF files without asking\n"
     "  -n, --no-clobber     never replace an existing PDF file (that file fails)\n"

@@ -13,10 +13,11 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "version.h"
 
 namespace scrivane {
 
-inline constexpr const char* kVersionText = "scrivane 1.1";
+inline constexpr const char* kVersionText = "scrivane " SCRIVANE_VERSION;
 
 // Exit statuses of option mode.
 inline constexpr int kExitSuccess = 0;

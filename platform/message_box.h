@@ -2,10 +2,12 @@
 
 #include <string>
 
+#include "version.h"
+
 namespace scrivane::platform {
 
 inline constexpr const char* kAppTitle = "Scrivane";
-inline constexpr const char* kWindowCaption = "Scrivane v1.1";
+inline constexpr const char* kWindowCaption = "Scrivane v" SCRIVANE_VERSION;
 
 enum class Buttons { Ok, YesNo };
 enum class Icon { None, Critical, Warning, Question };

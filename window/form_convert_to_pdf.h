@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "writer/writer.h"
+#include "version.h"
 
 class QComboBox;
 class QFrame;
@@ -134,6 +135,6 @@ class formConvertToPDF : public QWidget {
 
 // The tooltip of the credits strip, handed to the shell when it is clicked.
 inline constexpr const char* kCreditsLine =
-    "Scrivane v1.1: one plain-text file in, one PDF file out. Written in C++ with Qt.";
+    "Scrivane v" SCRIVANE_VERSION ": one plain-text file in, one PDF file out. Written in C++ with Qt.";
 
 }  // namespace scrivane
