@@ -409,6 +409,19 @@ void Say(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+// Help and version text is the whole result of its run, so output that cannot be
+// written is reported and fails the run instead of passing for success.
+int SayResult(OptionServices& sv, const std::string& text) {
+  errno = 0;
+  int error = 0;
+  if (std::fputs(text.c_str(), sv.out) < 0) error = errno;
+  if (std::fflush(sv.out) != 0 && error == 0) error = errno;
+  if (error == 0 && std::ferror(sv.out) != 0) error = errno != 0 ? errno : EIO;
+  if (error == 0) return kExitSuccess;
+  Say(sv.err, "scrivane: cannot write standard output: " + platform::DescribeErrno(error) + "\n");
+  return kExitConversionFailed;
+}
+
 int UsageError(OptionServices& sv, const std::string& error) {
   Say(sv.err, "scrivane: " + error + "\nTry 'scrivane --help' for more information.\n");
   return kExitUsage;
@@ -506,14 +519,8 @@ int RunOptionMode(const std::vector<std::string>& args, OptionServices& sv) {
   const ParsedOptions parsed = ParseOptions(args);
   const Options& o = parsed.options;
   if (!parsed.error.empty()) return UsageError(sv, parsed.error);
-  if (o.help) {
-    Say(sv.out, kHelp);
-    return kExitSuccess;
-  }
-  if (o.version) {
-    Say(sv.out, std::string(kVersionText) + "\n");
-    return kExitSuccess;
-  }
+  if (o.help) return SayResult(sv, kHelp);
+  if (o.version) return SayResult(sv, std::string(kVersionText) + "\n");
 
   const std::vector<std::string> targets = Targets(o);
   if (const std::string shared = SharedTarget(o, targets); !shared.empty()) {

@@ -356,6 +356,25 @@ TEST_F(OptionRun, AFullStandardOutputIsAFailure) {
   EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
 }
 
+TEST_F(OptionRun, HelpAndVersionThatCannotBeWrittenAreAFailure) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::fclose(out_);
+  out_ = full;
+  EXPECT_EQ(Run({"--help"}), 1);
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
+  EXPECT_EQ(Run({"-V"}), 1);
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
+
+  // A stream that takes no writes at all, as a closed standard output does.
+  std::FILE* shut = std::fopen("/dev/null", "r");
+  ASSERT_NE(shut, nullptr);
+  std::fclose(out_);
+  out_ = shut;
+  EXPECT_EQ(Run({"--version"}), 1);
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Bad file descriptor\n");
+}
+
 TEST_F(OptionRun, EmptyStandardInputFails) {
   ASSERT_EQ(Run({"-", "-o", dir_.file("x.pdf")}), 1);
   EXPECT_NE(Err().find("standard input is empty"), std::string::npos);
