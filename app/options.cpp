@@ -78,14 +78,15 @@ std::optional<long> WholeNumber(std::string_view text) {
   return value;
 }
 
-// A decimal number such as 8, 8.5 or .5, parsed without the locale.
+// A decimal number such as 8, 8.5 or .5, parsed without the locale. Any number
+// of digits is read: a value too large to mean anything ends as infinity, which
+// the range check then refuses in words.
 std::optional<double> DecimalNumber(std::string_view text) {
   const std::size_t dot = text.find('.');
   const std::string_view whole = text.substr(0, dot);
   const std::string_view fraction =
       dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
   if (whole.empty() && fraction.empty()) return std::nullopt;
-  if (whole.size() > 6 || fraction.size() > 6) return std::nullopt;
   double value = 0;
   for (char c : whole) {
     if (c < '0' || c > '9') return std::nullopt;
@@ -133,11 +134,17 @@ std::string Apply(const LongOption& option, const std::string& value, Options& o
   const std::string_view name = option.name;
   const std::string shown = "--" + std::string(name);
   if (name == "font") {
+    // Any case is accepted, but viewers only know the standard fonts by their own spelling.
     const std::string lower = Lower(value);
-    if (lower != "courier" && lower != "times-roman" && lower != "arial") {
+    if (lower == "courier") {
+      o.font = "Courier";
+    } else if (lower == "times-roman") {
+      o.font = "Times-Roman";
+    } else if (lower == "arial") {
+      o.font = "Arial";
+    } else {
       return shown + ": unknown font '" + value + "'; use Courier, Times-Roman or Arial";
     }
-    o.font = value;  // the PDF keeps the case as given
   } else if (name == "size") {
     const auto points = WholeNumber(value);
     if (!points || *points < kMinFontSize || *points > kMaxFontSize) {

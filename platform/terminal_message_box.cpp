@@ -5,6 +5,20 @@
 #include <string>
 
 namespace scrivane::platform {
+namespace {
+
+// Reads one whole line of any length without its line end; false at end of input.
+bool ReadLine(std::FILE* in, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::fgetc(in)) != EOF) {
+    if (c == '\n') return true;
+    line.push_back(static_cast<char>(c));
+  }
+  return !line.empty();
+}
+
+}  // namespace
 
 TerminalMessageBox::TerminalMessageBox(std::FILE* in, std::FILE* out, bool interactive)
     : in_(in), out_(out), interactive_(interactive && ::isatty(::fileno(in)) != 0) {}
@@ -25,13 +39,21 @@ Answer TerminalMessageBox::show(const std::string& text, Buttons buttons, Icon,
   std::fputs(yesByDefault ? " [Y/n] " : " [y/N] ", out_);
   std::fflush(out_);
   if (interactive_) {
-    char reply[64];
-    if (std::fgets(reply, sizeof reply, in_) != nullptr) {
+    std::string reply;
+    while (ReadLine(in_, reply)) {
+      if (reply.empty()) return yesByDefault ? Answer::Yes : Answer::No;
       const char c = reply[0];
       if (c == 'y' || c == 'Y') return Answer::Yes;
       if (c == 'n' || c == 'N') return Answer::No;
-      return yesByDefault ? Answer::Yes : Answer::No;
+      // Anything else is asked again rather than read as the default.
+      std::fputs(yesByDefault ? "Please answer y or n. [Y/n] " : "Please answer y or n. [y/N] ",
+                 out_);
+      std::fflush(out_);
     }
+    // The terminal ended the input: the default is taken, and the user is told which.
+    std::fputs(yesByDefault ? "\nYes (end of input)\n" : "\nNo (end of input)\n", out_);
+    std::fflush(out_);
+    return yesByDefault ? Answer::Yes : Answer::No;
   }
   std::fputs(yesByDefault ? "Yes\n" : "No\n", out_);
   std::fflush(out_);

@@ -64,7 +64,7 @@ TEST(ParseOptions, EveryValueOptionInBothForms) {
     Get get;
   };
   const Row rows[] = {
-      {"font", "COURIER", "COURIER", [](const Options& o) { return o.font; }},  // case kept
+      {"font", "COURIER", "Courier", [](const Options& o) { return o.font; }},
       {"size", "8", "8", [](const Options& o) { return std::to_string(o.size); }},
       {"rotate", "270", "270", [](const Options& o) { return std::to_string(o.rotation); }},
       {"page", "legal", "8.5 14",
@@ -145,6 +145,8 @@ TEST(ParseOptions, UsageErrorsNameTheOptionAndWhatIsAccepted) {
       {{"--page", "1e1x5", "a"}, "unknown page size"},
       {{"--page", "46x11", "a"}, "--page: '46x11' is out of range; each side must be from 3 to 45 inches"},
       {{"--page", "8.5x2.9", "a"}, "from 3 to 45 inches"},
+      {{"--page", "1234567890123456789012345678901234567890x11", "a"}, "is out of range"},
+      {{"--page", std::string(400, '9') + "x11", "a"}, "is out of range"},
       {{"--bogus", "a"}, "unknown option '--bogus'"},
       {{"-z", "a"}, "unknown option '-z'"},
       {{"a", "--size"}, "--size needs a value"},
@@ -176,7 +178,9 @@ TEST(ParsePageSize, NamesAndInchesGiveTheUsualPoints) {
   };
   const Row rows[] = {{"letter", 612, 792}, {"LEGAL", 612, 1008}, {"ledger", 1008, 792},
                       {"A4", 595, 842},     {"a5", 420, 595},     {"8.27x11.69", 595, 842},
-                      {"3X45", 216, 3240},  {".5x7", 36, 504}};
+                      {"3X45", 216, 3240},  {".5x7", 36, 504},
+                      {"8.5x11.0000000", 612, 792},
+                      {"0000008.50000000000000000000000000001x11", 612, 792}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     const auto page = ParsePageSize(row.text);
@@ -293,10 +297,10 @@ TEST_F(OptionRun, EverySettingReachesTheWriter) {
             0)
       << Err();
   const std::string pdf = ReadFile(dir_.file("notes.pdf"));
-  EXPECT_EQ(pdf, Direct(in, "COURIER", 8, 90, 210 / 25.4f, 297 / 25.4f, "Caf\xC3\xA9 (menu)",
+  EXPECT_EQ(pdf, Direct(in, "Courier", 8, 90, 210 / 25.4f, 297 / 25.4f, "Caf\xC3\xA9 (menu)",
                         "Ann", "S", "k", "me"));
   // Spot checks that the comparison is not between two wrong files.
-  EXPECT_NE(pdf.find("/BaseFont /COURIER"), std::string::npos);
+  EXPECT_NE(pdf.find("/BaseFont /Courier\r"), std::string::npos);
   EXPECT_NE(pdf.find("/MediaBox [ 0 0 595 842 ]"), std::string::npos);
   EXPECT_NE(pdf.find("/Rotate 90"), std::string::npos);
   EXPECT_NE(pdf.find("/Title (Caf\xE9 \\(menu\\))"), std::string::npos);

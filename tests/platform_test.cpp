@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -172,6 +173,45 @@ TEST(TerminalMessageBoxTest, WithoutATerminalTakesAndPrintsTheDefault) {
             "Scrivane v1.1: Sure? [Y/n] Yes\nScrivane: Done.\n\nOpen? [y/N] No\nScrivane: Disk full\n");
   std::fclose(out);
   std::fclose(in);
+}
+
+// Answers typed on a real terminal: a pseudo-terminal whose far end the test writes to.
+TEST(TerminalMessageBoxTest, OnATerminalAsksAgainUntilAnsweredAndSaysWhenInputEnds) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(slave, &mode), 0);
+  mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ASSERT_EQ(::tcsetattr(slave, TCSANOW, &mode), 0);
+  std::FILE* in = ::fdopen(slave, "r");
+  ASSERT_NE(in, nullptr);
+  std::FILE* out = std::tmpfile();
+  TerminalMessageBox box(in, out);
+
+  const std::string typed = "maybe\n" + std::string(100, 'x') + "\nno\n\n";
+  ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  EXPECT_EQ(box.show("Replace?", Buttons::YesNo, Icon::Warning, DefaultButton::First, "Scrivane"),
+            Answer::No);
+  EXPECT_EQ(box.show("Replace?", Buttons::YesNo, Icon::Warning, DefaultButton::First, "Scrivane"),
+            Answer::Yes);
+  ASSERT_EQ(::write(master, "\x04", 1), 1);  // end of input typed at the start of a line
+  EXPECT_EQ(box.show("Replace?", Buttons::YesNo, Icon::Warning, DefaultButton::Second, "Scrivane"),
+            Answer::No);
+
+  std::rewind(out);
+  char buf[512] = {};
+  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, out);
+  EXPECT_EQ(std::string(buf, n),
+            "Scrivane: Replace? [Y/n] Please answer y or n. [Y/n] Please answer y or n. [Y/n] "
+            "Scrivane: Replace? [Y/n] "
+            "Scrivane: Replace? [y/N] \nNo (end of input)\n");
+  std::fclose(out);
+  std::fclose(in);
+  ::close(master);
 }
 
 }  // namespace
