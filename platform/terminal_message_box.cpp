@@ -36,12 +36,13 @@ Answer TerminalMessageBox::show(const std::string& text, Buttons buttons, Icon,
     return Answer::Ok;
   }
   const bool yesByDefault = defaultButton == DefaultButton::First;
+  const Answer byDefault = yesByDefault ? Answer::Yes : Answer::No;
   std::fputs(yesByDefault ? " [Y/n] " : " [y/N] ", out_);
   std::fflush(out_);
   if (interactive_) {
     std::string reply;
     while (ReadLine(in_, reply)) {
-      if (reply.empty()) return yesByDefault ? Answer::Yes : Answer::No;
+      if (reply.empty()) return byDefault;
       const char c = reply[0];
       if (c == 'y' || c == 'Y') return Answer::Yes;
       if (c == 'n' || c == 'N') return Answer::No;
@@ -53,11 +54,11 @@ Answer TerminalMessageBox::show(const std::string& text, Buttons buttons, Icon,
     // The terminal ended the input: the default is taken, and the user is told which.
     std::fputs(yesByDefault ? "\nYes (end of input)\n" : "\nNo (end of input)\n", out_);
     std::fflush(out_);
-    return yesByDefault ? Answer::Yes : Answer::No;
+    return byDefault;
   }
   std::fputs(yesByDefault ? "Yes\n" : "No\n", out_);
   std::fflush(out_);
-  return yesByDefault ? Answer::Yes : Answer::No;
+  return byDefault;
 }
 
 }  // namespace scrivane::platform

@@ -10,11 +10,10 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "version.h"
 
 namespace scrivane {
 
-inline constexpr const char* kProducer = "Scrivane v" SCRIVANE_VERSION;
+inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
 inline constexpr std::size_t kFlushThreshold = 32000;
 
