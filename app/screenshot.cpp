@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   platform::QtFileDialogs dialogs;
   platform::QtShell shell;
   formConvertToPDF window(
-      WindowServices{messages, files, clock, commandLine, dialogs, shell, [](int) {}});
+      WindowServices{messages, files, clock, commandLine, dialogs, shell, [](RunEnd) {}});
   window.Form_Load();
   window.move(40, 40);
   window.show();

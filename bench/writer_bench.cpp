@@ -127,7 +127,7 @@ struct Shape {
 long PeakKib(const std::string& binary, const std::string& input) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::freopen("/dev/null", "r", stdin);
+    if (::freopen("/dev/null", "r", stdin) == nullptr) ::_exit(127);
     ::execl(binary.c_str(), binary.c_str(), input.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }

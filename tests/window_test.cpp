@@ -316,7 +316,7 @@ void WindowTest::startWithoutCommandLineShowsDefaults() {
     QVERIFY2(env.text(name).empty(), name);
   }
   QVERIFY(env.messages.shown.empty());
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
   QVERIFY(env.window->cmdfile().empty());
 }
 
@@ -389,7 +389,7 @@ void WindowTest::overwriteYesThenOpenHandsOutputToShell() {
   QCOMPARE(done.title, std::string("Scrivane"));
   QVERIFY(StartsWith(ReadFile(out), "%PDF-1.2"));
   QCOMPARE(env.shell.opened, std::vector<std::string>{out});
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
 }
 
 void WindowTest::doneAnsweredNoOpensNothing() {
@@ -414,7 +414,7 @@ void WindowTest::failedConversionAsksNoDoneQuestion() {
   QCOMPARE(env.messages.texts(),
            std::vector<std::string>{"File '" + missing + "' does not exist."});
   QVERIFY(env.shell.opened.empty());
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
   QVERIFY(!Exists(env.dir.file("out.pdf")));
 }
 
@@ -456,7 +456,7 @@ void WindowTest::commandLineConvertsWithoutShowingTheWindow() {
   QCOMPARE(env.text("txtOutputFile"), env.dir.file("notes.pdf"));
   QVERIFY(StartsWith(ReadFile(env.dir.file("notes.pdf")), "%PDF-1.2"));
   QVERIFY(env.messages.shown.empty());
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Converted});
   QVERIFY(env.window->closingPasses() > 0);
   QCOMPARE(counter.shows, 0);
   QVERIFY(!env.window->isVisible());
@@ -470,7 +470,7 @@ void WindowTest::commandLineQuotedNameKeepsItsCase() {
   QCOMPARE(env.text("txtFilename"), input);
   QCOMPARE(env.text("txtOutputFile"), env.dir.file("Report.pdf"));
   QVERIFY(Exists(env.dir.file("Report.pdf")));
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Converted});
 }
 
 void WindowTest::textBoxesKeepBytesThatAreNotUtf8() {
@@ -492,7 +492,7 @@ void WindowTest::textBoxesKeepBytesThatAreNotUtf8() {
   const std::string input = env.dir.write("r\xE9sum\xE9.txt", "hello\n");
   env.commandLine.text = input;
   env.window->Form_Load();
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Converted});
   QVERIFY(Exists(env.dir.file("r\xE9sum\xE9.pdf")));
 }
 
@@ -506,7 +506,7 @@ void WindowTest::commandLineEmptyFileOrTwoNamesOpenTheWindow() {
     QVERIFY(env.text("txtFilename").empty());
     QVERIFY(env.text("txtOutputFile").empty());
     QVERIFY(env.messages.shown.empty());
-    QVERIFY(env.end.statuses.empty());
+    QVERIFY(env.end.ends.empty());
     QVERIFY(!Exists(env.dir.file("a.pdf")));
   }
 }
@@ -519,7 +519,7 @@ void WindowTest::commandLineOutputExistsAndNo() {
   env.messages.answers = {Answer::No};
   env.window->Form_Load();
   QCOMPARE(env.messages.texts(), std::vector<std::string>{kOverwrite});
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
   QCOMPARE(env.text("txtFilename"), input);
   QCOMPARE(env.text("txtOutputFile"), output);
   QCOMPARE(ReadFile(output), std::string("old"));
@@ -529,7 +529,7 @@ void WindowTest::commandLineOutputExistsAndNo() {
   env.click("btnConvert");
   QCOMPARE(env.messages.texts(), (std::vector<std::string>{kOverwrite, kOverwrite}));
   QVERIFY(StartsWith(ReadFile(output), "%PDF-1.2"));
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Converted});
 }
 
 void WindowTest::commandLineFailureEndsWithNonZeroStatus() {
@@ -541,7 +541,7 @@ void WindowTest::commandLineFailureEndsWithNonZeroStatus() {
   env.window->Form_Load();
   QVERIFY(!env.messages.shown.empty());
   for (const auto& box : env.messages.shown) QVERIFY(box.text != kDone);
-  QCOMPARE(env.end.statuses, std::vector<int>{1});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Failed});
 }
 
 void WindowTest::commandLinePdfInputIsNotDestroyed() {
@@ -552,7 +552,7 @@ void WindowTest::commandLinePdfInputIsNotDestroyed() {
   env.window->Form_Load();
   QCOMPARE(env.messages.shown.at(0).text, kOverwrite);
   QCOMPARE(ReadFile(input), std::string("not really a PDF\n"));
-  QCOMPARE(env.end.statuses, std::vector<int>{1});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Failed});
 }
 
 void WindowTest::openDialogRecord() {
@@ -726,9 +726,9 @@ void WindowTest::enterEscapeAndAltP() {
   QTest::keyClick(env.control("btnOpen"), Qt::Key_Return);
   QCOMPARE(env.dialogs.calls.size(), std::size_t(1));
   QCOMPARE(env.messages.shown.size(), std::size_t(3));
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
   QTest::keyClick(env.control("txtAuthor"), Qt::Key_Escape);
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Closed});
   QVERIFY(!env.window->isVisible());
 }
 
@@ -740,7 +740,7 @@ void WindowTest::creditsClickHandsTooltipToShell() {
   QTest::mouseClick(credits, Qt::LeftButton, {}, QPoint(20, 5));
   QCOMPARE(env.shell.opened, std::vector<std::string>{credits->toolTip().toStdString()});
   QVERIFY(env.messages.shown.empty());
-  QVERIFY(env.end.statuses.empty());
+  QVERIFY(env.end.ends.empty());
 }
 
 void WindowTest::closingPassesFollowTopAndScreenWidth() {
@@ -756,13 +756,13 @@ void WindowTest::closingPassesFollowTopAndScreenWidth() {
   const QSize before = env.window->size();
   env.click("btnClose");
   QCOMPARE(env.window->closingPasses(), expected);
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Closed});
   QVERIFY(env.window->Top() > screen);
   QVERIFY(env.window->width() < before.width() && env.window->height() < before.height());
   QVERIFY(!env.window->isVisible());
   // A second close does not run the animation again.
   env.window->close();
-  QCOMPARE(env.end.statuses.size(), std::size_t(1));
+  QCOMPARE(env.end.ends.size(), std::size_t(1));
 }
 
 void WindowTest::closeBoxRunsTheSameUnload() {
@@ -775,7 +775,7 @@ void WindowTest::closeBoxRunsTheSameUnload() {
   const int expected = static_cast<int>(std::floor((env.window->ScreenWidth() - top) / 30.0f)) + 1;
   QVERIFY(env.window->close());
   QCOMPARE(env.window->closingPasses(), expected);
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Closed});
 }
 
 void WindowTest::windowBelowScreenWidthMakesOnePass() {
@@ -788,7 +788,7 @@ void WindowTest::windowBelowScreenWidthMakesOnePass() {
   QVERIFY(env.window->Top() > env.window->ScreenWidth());
   env.click("btnClose");
   QCOMPARE(env.window->closingPasses(), 1);
-  QCOMPARE(env.end.statuses, std::vector<int>{0});
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Closed});
 }
 
 QTEST_MAIN(WindowTest)

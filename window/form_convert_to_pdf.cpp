@@ -322,8 +322,8 @@ void formConvertToPDF::btnConvert_Click() {
   RequestServices services{services_.messages, services_.files, services_.shell, writer_};
   const RequestOutcome outcome = RunConversionRequest(fields, cmdfile_, services);
   if (outcome.closeWindow) {
-    // A command-line run is over; its exit status tells whether it went well.
-    exitStatus_ = outcome.succeeded ? 0 : 1;
+    // A command-line run is over, and the program is told how it went.
+    end_ = EndOf(outcome);
     unloadWindow();
   }
 }
@@ -408,7 +408,7 @@ void formConvertToPDF::Form_Unload(int& Cancel) {
     if (!(after > before)) break;
   }
   hide();
-  services_.endProgram(exitStatus_);
+  services_.endProgram(end_);
 }
 
 void formConvertToPDF::settle(float wantedTop) {

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
+#include "window/request.h"
 #include "writer/writer.h"
 #include "version.h"
 
@@ -22,8 +23,8 @@ class QPushButton;
 
 namespace scrivane {
 
-// Everything the window reaches outside itself. `endProgram` ends the program
-// with the given exit status; it is called once, after the closing animation.
+// Everything the window reaches outside itself. `endProgram` ends the program,
+// told how the run ended; it is called once, after the closing animation.
 struct WindowServices {
   platform::MessageBox& messages;
   platform::Files& files;
@@ -31,7 +32,7 @@ struct WindowServices {
   platform::CommandLine& commandLine;
   platform::FileDialogs& dialogs;
   platform::Shell& shell;
-  std::function<void(int status)> endProgram;
+  std::function<void(RunEnd end)> endProgram;
 };
 
 // The program's one window: the document information, the two file names, the
@@ -100,7 +101,7 @@ class formConvertToPDF : public QWidget {
   WindowServices services_;
   PdfWriter writer_;
   std::string cmdfile_;
-  int exitStatus_ = 0;
+  RunEnd end_ = RunEnd::Closed;
   int closingPasses_ = 0;
   bool unloading_ = false;
 

@@ -53,6 +53,15 @@ std::string StripEnclosingQuotes(std::string text) {
   return text;
 }
 
+int ExitStatus(RunEnd end) {
+  return end == RunEnd::Closed || end == RunEnd::Converted ? 0 : 1;
+}
+
+RunEnd EndOf(const RequestOutcome& outcome) {
+  if (outcome.refused) return RunEnd::Refused;
+  return outcome.converted && outcome.succeeded ? RunEnd::Converted : RunEnd::Failed;
+}
+
 RequestFields CommandLineRequest(const std::string& cmdfile) {
   RequestFields fields;
   fields.filename = cmdfile;
@@ -81,6 +90,7 @@ RequestOutcome RunConversionRequest(const RequestFields& f, const std::string& c
   if (sv.files.isOrdinaryFile(f.outputfile) &&
       sv.messages.show(kOverwriteQuestion, Buttons::YesNo, Icon::Warning, DefaultButton::First,
                        f.caption) != Answer::Yes) {
+    outcome.refused = true;
     return outcome;
   }
 

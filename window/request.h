@@ -24,10 +24,21 @@ struct RequestFields {
 };
 
 struct RequestOutcome {
+  bool refused = false;      // the overwrite question was answered No
   bool converted = false;    // ConvertToPDF ran
   bool succeeded = false;    // ... and reported no failure
   bool closeWindow = false;  // a command-line run is over: the window must be unloaded
 };
+
+// How a run of the program ended: the window closed by its user, or a
+// conversion named on the command line that converted, failed or was refused.
+enum class RunEnd { Closed, Converted, Failed, Refused };
+
+// The exit status of a run that ended so: closing the window is no failure.
+int ExitStatus(RunEnd end);
+
+// The end of a command-line run that this request outcome closes.
+RunEnd EndOf(const RequestOutcome& outcome);
 
 // The entries of the four lists, and the ones selected at start-up.
 inline constexpr const char* kFontEntries[] = {"Courier", "Times-Roman", "Arial"};

@@ -7,6 +7,7 @@
 
 #include "platform/command_line.h"
 #include "platform/file_dialogs.h"
+#include "window/request.h"
 
 namespace scrivane::testing {
 
@@ -57,11 +58,11 @@ class FakeFileDialogs : public platform::FileDialogs {
   }
 };
 
-// Stands in for the end of the program: remembers each exit status asked for.
+// Stands in for the end of the program: remembers each end it was told of.
 struct FakeProgramEnd {
-  std::vector<int> statuses;
-  std::function<void(int)> function() {
-    return [this](int status) { statuses.push_back(status); };
+  std::vector<RunEnd> ends;
+  std::function<void(RunEnd)> function() {
+    return [this](RunEnd end) { ends.push_back(end); };
   }
 };
 
