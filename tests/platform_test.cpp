@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -117,24 +119,216 @@ TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {
   EXPECT_TRUE(files.isOrdinaryFile(dir.write(".hidden", "x")));  // never overwrite a dotfile unasked
   EXPECT_FALSE(files.isOrdinaryFile(dir.path()));
 
-  files.append(dir.file("new"), "one");
-  files.append(dir.file("new"), "two");
-  EXPECT_EQ(scrivane::testing::ReadFile(dir.file("new")), "onetwo");
+  EXPECT_THROW(files.openLines(dir.file("missing")), Failure);
+  EXPECT_EQ(DescribeErrno(ENOSPC), "Disk full");
+  EXPECT_EQ(DescribeErrno(EACCES), "Permission denied");
+}
+
+// Opens a new document for `path`, writes `bytes` and completes it.
+void WriteDocument(const std::string& path, const std::string& bytes, const std::string& input = "") {
+  StdFiles files;
+  auto output = files.createOutput(path, input);
+  output->write(bytes);
+  output->complete();
+}
+
+TEST(StdFilesOutputTest, ANewFileTakesTheOutputsNameOnlyWhenComplete) {
+  TempDir dir;
+  StdFiles files;
+  const std::string out = dir.write("out.pdf", "old");
+  {
+    auto output = files.createOutput(out, "");
+    output->write("new ");
+    output->write("bytes");
+    // Written beside the output under a hidden name of its own.
+    const std::vector<std::string> names = scrivane::testing::Names(dir.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[0].starts_with(".out.pdf.")) << names[0];
+    EXPECT_EQ(scrivane::testing::ReadFile(out), "old");
+    output->complete();
+  }
+  EXPECT_EQ(scrivane::testing::ReadFile(out), "new bytes");
+  EXPECT_EQ(scrivane::testing::Names(dir.path()), std::vector<std::string>{"out.pdf"});
+
+  // Given up, or dropped before it was complete: the output stays as it was.
+  auto dropped = files.createOutput(out, "");
+  dropped->write("lost");
+  dropped->discard();
+  files.createOutput(out, "")->write("lost too");
+  EXPECT_EQ(scrivane::testing::ReadFile(out), "new bytes");
+  EXPECT_EQ(scrivane::testing::Names(dir.path()), std::vector<std::string>{"out.pdf"});
+
+  WriteDocument(dir.file("fresh.pdf"), "fresh");
+  EXPECT_EQ(scrivane::testing::ReadFile(dir.file("fresh.pdf")), "fresh");
   try {
-    files.append(dir.file("none/x"), "a");
-    FAIL() << "appending in a missing folder must fail";
+    files.createOutput(dir.file("none/x.pdf"), "");
+    FAIL() << "creating in a missing folder must fail";
   } catch (const Failure& e) {
     EXPECT_STREQ(e.what(), "Path not found");
   }
   try {
-    files.remove(dir.file("missing"));
-    FAIL() << "removing a missing file must fail";
+    files.createOutput(dir.path(), "");
+    FAIL() << "a folder is no output";
   } catch (const Failure& e) {
-    EXPECT_STREQ(e.what(), "File not found");
+    EXPECT_STREQ(e.what(), "Path/File access error (it is a folder)");
   }
-  EXPECT_THROW(files.openLines(dir.file("missing")), Failure);
-  EXPECT_EQ(DescribeErrno(ENOSPC), "Disk full");
-  EXPECT_EQ(DescribeErrno(EACCES), "Permission denied");
+  try {
+    files.createOutput(dir.file(std::string(256, 'n')), "");
+    FAIL() << "a name too long for the folder must fail";
+  } catch (const Failure& e) {
+    EXPECT_STREQ(e.what(), "File name too long");
+  }
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST(StdFilesOutputTest, ANewFileHasTheInputsPermissionsWithinTheUmask) {
+  TempDir dir;
+  const mode_t saved = ::umask(022);
+  const std::string secret = dir.write("secret.txt", "x");
+  const std::string open = dir.write("open.txt", "x");
+  ::chmod(secret.c_str(), 0600);
+  ::chmod(open.c_str(), 0666);
+  WriteDocument(dir.file("secret.pdf"), "pdf", secret);
+  WriteDocument(dir.file("open.pdf"), "pdf", open);
+  // An old PDF that everyone could read gets the input's privacy when replaced.
+  const std::string old = dir.write("old.pdf", "old");
+  ::chmod(old.c_str(), 0644);
+  WriteDocument(old, "pdf", secret);
+  // Standard input and other streams: the umask alone.
+  WriteDocument(dir.file("piped.pdf"), "pdf", "/dev/null");
+  ::umask(077);
+  WriteDocument(dir.file("tight.pdf"), "pdf", open);
+  ::umask(saved);
+  EXPECT_EQ(ModeOf(dir.file("secret.pdf")), 0600u);
+  EXPECT_EQ(ModeOf(dir.file("open.pdf")), 0644u);
+  EXPECT_EQ(ModeOf(old), 0600u);
+  EXPECT_EQ(ModeOf(dir.file("piped.pdf")), 0644u);
+  EXPECT_EQ(ModeOf(dir.file("tight.pdf")), 0600u);
+}
+
+TEST(StdFilesOutputTest, ALinkedFileIsReplacedAndALinkToNothingIsNeverWrittenThrough) {
+  TempDir dir;
+  StdFiles files;
+  const std::string real = dir.write("real.pdf", "old");
+  const std::string linked = dir.file("linked.pdf");
+  ASSERT_EQ(::symlink("real.pdf", linked.c_str()), 0);
+  EXPECT_TRUE(files.isTaken(linked));
+  WriteDocument(linked, "new");
+  EXPECT_EQ(std::filesystem::read_symlink(linked), "real.pdf");
+  EXPECT_EQ(scrivane::testing::ReadFile(real), "new");
+
+  const std::string dangling = dir.file("dangling.pdf");
+  ASSERT_EQ(::symlink("target.pdf", dangling.c_str()), 0);
+  EXPECT_TRUE(files.isTaken(dangling));
+  EXPECT_FALSE(files.isOrdinaryFile(dangling));
+  WriteDocument(dangling, "new");
+  EXPECT_FALSE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(scrivane::testing::ReadFile(dangling), "new");
+  EXPECT_FALSE(scrivane::testing::Exists(dir.file("target.pdf")));
+
+  ASSERT_EQ(::symlink(".", dir.file("folder.pdf").c_str()), 0);
+  EXPECT_FALSE(files.isTaken(dir.file("folder.pdf")));
+  EXPECT_FALSE(files.isTaken(dir.file("missing.pdf")));
+  EXPECT_FALSE(files.isTaken("/dev/null"));
+}
+
+TEST(StdFilesOutputTest, StreamsAreWrittenWhereTheyStandAndNeverReplaced) {
+  TempDir dir;
+  StdFiles files;
+  WriteDocument("/dev/null", "nothing");
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  // A descriptor opened to append, named in each of the ways, and through a link.
+  const std::string log = dir.write("log.txt", "log\n");
+  const int appending = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(appending, 0);
+  const std::string fd = std::to_string(appending);
+  const std::string link = dir.file("out.pdf");
+  ASSERT_EQ(::symlink(("/dev/fd/" + fd).c_str(), link.c_str()), 0);
+  for (const std::string& name : {"/dev/fd/" + fd, "/proc/self/fd/" + fd, link}) {
+    EXPECT_FALSE(files.isTaken(name)) << name;
+    WriteDocument(name, "pdf\n");
+  }
+  ::close(appending);
+  EXPECT_EQ(scrivane::testing::ReadFile(log), "log\npdf\npdf\npdf\n");
+  EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/fd/" + fd);
+  EXPECT_EQ(scrivane::testing::Names(dir.path()), (std::vector<std::string>{"log.txt", "out.pdf"}));
+
+  // Opened to write from where it stands: nothing before or after is cut.
+  const std::string numbers = dir.write("numbers.txt", "0123456789");
+  const int writing = ::open(numbers.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_EQ(::lseek(writing, 4, SEEK_SET), 4);
+  WriteDocument("/dev/fd/" + std::to_string(writing), "ab");
+  ::close(writing);
+  EXPECT_EQ(scrivane::testing::ReadFile(numbers), "0123ab6789");
+}
+
+TEST(StdFilesOutputTest, APipeWithoutAReaderIsReportedAtOnce) {
+  TempDir dir;
+  StdFiles files;
+  const std::string fifo = dir.file("pipe.pdf");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    files.createOutput(fifo, "");
+    FAIL() << "a pipe without a reader must fail";
+  } catch (const Failure& e) {
+    EXPECT_STREQ(e.what(), "no program is reading from the pipe");
+  }
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  WriteDocument(fifo, "through the pipe");
+  char got[64] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 16);
+  EXPECT_STREQ(got, "through the pipe");
+  ::close(reader);
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(StdFilesOutputTest, AnEndingSignalRemovesTheNewFileAndEndsTheProgram) {
+  TempDir dir;
+  const std::string out = dir.write("out.pdf", "old");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      StdFiles files;
+      auto output = files.createOutput(out, "");
+      output->write("half a document");
+      ::raise(signal);
+      ::_exit(0);  // not reached: the signal ends the program
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_EQ(scrivane::testing::ReadFile(out), "old") << signal;
+    EXPECT_EQ(scrivane::testing::Names(dir.path()), std::vector<std::string>{"out.pdf"}) << signal;
+  }
+}
+
+TEST(StdFilesTest, NamedDescriptorsAreFoundDirectlyAndThroughLinks) {
+  TempDir dir;
+  EXPECT_EQ(NamedDescriptor("/dev/stdin"), 0);
+  EXPECT_EQ(NamedDescriptor("/dev/stdout"), 1);
+  EXPECT_EQ(NamedDescriptor("/dev/stderr"), 2);
+  EXPECT_EQ(NamedDescriptor("/dev/fd/7"), 7);
+  EXPECT_EQ(NamedDescriptor("/proc/self/fd/12"), 12);
+  EXPECT_EQ(NamedDescriptor("/proc/" + std::to_string(::getpid()) + "/fd/3"), 3);
+  ASSERT_EQ(::symlink("/dev/stdout", dir.file("out").c_str()), 0);
+  EXPECT_EQ(NamedDescriptor(dir.file("out")), 1);
+  EXPECT_EQ(NamedDescriptor("/dev/null"), -1);
+  EXPECT_EQ(NamedDescriptor("/proc/1/fd/1"), -1);  // another program's
+  EXPECT_EQ(NamedDescriptor("/dev/fd/x"), -1);
+  EXPECT_EQ(NamedDescriptor(dir.write("plain", "x")), -1);
+  EXPECT_EQ(NamedDescriptor(""), -1);
 }
 
 TEST(StdFilesTest, SameFileSeesLinksAndEquivalentPaths) {
@@ -148,6 +342,43 @@ TEST(StdFilesTest, SameFileSeesLinksAndEquivalentPaths) {
   EXPECT_TRUE(files.sameFile(a, dir.path() + "/../" + dir.path().substr(dir.path().rfind('/') + 1) + "/a.txt"));
   EXPECT_TRUE(files.sameFile(dir.file("n.pdf"), dir.path() + "/./n.pdf"));
   EXPECT_FALSE(files.sameFile(a, dir.file("a.pdf")));
+  // Names that do not exist yet: the same name in the same folder, however the folder is named.
+  ASSERT_EQ(::symlink(".", dir.file("here").c_str()), 0);
+  EXPECT_TRUE(files.sameFile(dir.file("b.pdf"), dir.file("here/b.pdf")));
+  EXPECT_EQ(files.identity(dir.file("b.pdf")), files.identity(dir.file("here/b.pdf")));
+  EXPECT_FALSE(files.sameFile(dir.file("b.pdf"), dir.file("here/c.pdf")));
+  EXPECT_TRUE(files.sameFile(a, dir.file("here/a.txt")));
+}
+
+TEST(LineReaderTest, ADescriptorIsReadFromWhereItStands) {
+  TempDir dir;
+  const std::string path = dir.write("lines", "skip\nfirst\nsecond");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::lseek(fd, 5, SEEK_SET), 5);
+  EXPECT_EQ(ReadLines("/dev/fd/" + std::to_string(fd)), (std::vector<std::string>{"first", "second"}));
+  ::close(fd);
+}
+
+TEST(LineReaderTest, AFileThatShrinksWhileItIsReadIsAFailure) {
+  TempDir dir;
+  std::string text;
+  while (text.size() < 200000) text += "a line of text\n";
+  const std::string path = dir.write("shrinking", text);
+  StdFiles files;
+  auto reader = files.openLines(path);
+  std::string_view line;
+  ASSERT_TRUE(reader->next(line));
+  ASSERT_EQ(::truncate(path.c_str(), 1000), 0);
+  try {
+    while (reader->next(line)) {
+    }
+    FAIL() << "the lost end must be reported";
+  } catch (const Failure& e) {
+    EXPECT_EQ(std::string(e.what()), "The file '" + path + "' became shorter while it was read (65536 of " +
+                                         std::to_string(text.size()) + " bytes)");
+  }
+  // A file read to its end is no failure, however it was cut before.
+  EXPECT_EQ(ReadLines(path).size(), 67u);
 }
 
 TEST(CommandLineTest, JoinsArgumentsWithSingleBlanksKeepingCase) {

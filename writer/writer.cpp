@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
+#include <utility>
 
 #include "platform/failure.h"
 #include "writer/text.h"
@@ -59,9 +61,17 @@ bool PdfWriter::FileExists(const std::string& filename) {
   return size.has_value() && *size > 0;
 }
 
-void PdfWriter::report(const std::string& description) {
+void PdfWriter::report(const std::string& description, bool pageLimit) {
   failed_ = true;
+  if (!pageLimit) spoiled_ = true;
   messages_.report(description);
+}
+
+std::string PdfWriter::describe(const std::exception& e) const {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+    return "Out of memory while converting '" + s_.infile + "'";
+  }
+  return e.what();
 }
 
 bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& outputfile,
@@ -71,46 +81,41 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
                              std::int16_t FontSize, std::int16_t Rotation, float pwidth,
                              float pheight) {
   failed_ = false;
+  spoiled_ = false;
   writeFailed_ = false;
   pageOpen_ = false;
+  output_.reset();
   if (!FileExists(filename)) {
     report("File '" + filename + "' does not exist.");
     return false;
   }
-  // Deleting the old output would destroy the input before it is read.
+  // Replacing the output would destroy the input.
   if (files_.sameFile(filename, outputfile)) {
     report("The input file '" + filename +
            "' cannot also be the output file. Choose another output name.");
     return false;
   }
   try {
-    if (FileExists(outputfile)) files_.remove(outputfile);
+    // The old output is not removed here: the new document replaces it when
+    // complete. The input's name is known first, for a failure to name it.
+    s_.infile = filename;
     initpdf(FontName, FontSize, Rotation, pwidth, pheight);
+    s_.author = TextAuthor;
+    s_.creator = TextCreator;
+    s_.keywords = TextKeywords;
+    s_.subject = TextSubject;
+    s_.title = TextTitle;
+    s_.outfile = outputfile;
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
     return false;
   }
-  s_.author = TextAuthor;
-  s_.creator = TextCreator;
-  s_.keywords = TextKeywords;
-  s_.subject = TextSubject;
-  s_.title = TextTitle;
-  s_.infile = filename;
-  s_.outfile = outputfile;
 
   startpdf();
   writepreamble();
   writetext();
   endpdf();
-
-  // A file that lost some of its bytes is worse than none.
-  if (writeFailed_ && files_.isOrdinaryFile(outputfile)) {
-    try {
-      files_.remove(outputfile);
-    } catch (const std::exception&) {
-      // Nothing was written, or the file cannot be touched at all.
-    }
-  }
+  closepdf();
   return !failed_;
 }
 
@@ -148,6 +153,7 @@ void PdfWriter::initpdf(const std::string& FontName, std::int16_t FontSize, std:
   s_.footerx = s_.pagewidth / 2.0;
   s_.buffer.clear();
   s_.buffer.reserve(2 * kFlushThreshold);
+  output_.reset();  // a document begun before and never ended is discarded
 }
 
 void PdfWriter::putline(std::string_view line, bool flush) { putline({line}, flush); }
@@ -164,10 +170,7 @@ bool PdfWriter::countLine(std::size_t length) {
   const std::int64_t next = s_.location + static_cast<std::int64_t>(length) + 1;
   if (next > kMaxLocation) {
     // Offsets past 32 bits cannot be written; stop writing rather than lie.
-    if (!writeFailed_) {
-      writeFailed_ = true;
-      report("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
-    }
+    if (!writeFailed_) writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
     s_.buffer.clear();
     return false;
   }
@@ -184,19 +187,39 @@ void PdfWriter::endLine(bool flush) {
 void PdfWriter::flushBuffer() {
   if (!writeFailed_) {
     try {
-      files_.append(s_.outfile, s_.buffer);
-      // The file holds every byte counted so far, unless another program removed
-      // or changed it between two flushes; then its offsets would all be wrong.
-      const auto size = files_.size(s_.outfile);
-      if (size && *size != static_cast<std::uintmax_t>(s_.location)) {
-        throw Failure("the file was changed by another program");
-      }
+      if (!output_) output_ = files_.createOutput(s_.outfile, s_.infile);
+      output_->write(s_.buffer);
+    } catch (const std::bad_alloc& e) {
+      writeFailure(describe(e));
     } catch (const std::exception& e) {
-      writeFailed_ = true;
-      report("Cannot write '" + s_.outfile + "': " + e.what());
+      writeFailure("Cannot write '" + s_.outfile + "': " + e.what());
     }
   }
   s_.buffer.clear();
+}
+
+void PdfWriter::writeFailure(const std::string& description) {
+  writeFailed_ = true;
+  // What was written is of no use now; its room on the disk is given back at once.
+  if (output_) std::exchange(output_, nullptr)->discard();
+  report(description);
+}
+
+bool PdfWriter::closepdf() {
+  std::unique_ptr<platform::Output> output = std::move(output_);
+  if (!output) return false;
+  if (spoiled_) {
+    output->discard();
+    return false;
+  }
+  try {
+    output->complete();
+    return true;
+  } catch (const std::exception& e) {
+    writeFailed_ = true;
+    report("Cannot write '" + s_.outfile + "': " + describe(e));
+    return false;
+  }
 }
 
 void PdfWriter::setXref(std::int32_t object) {
@@ -268,7 +291,7 @@ void PdfWriter::writepreamble() {
     putline(">>", false);
     putline("endobj", false);
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 
@@ -393,7 +416,7 @@ void PdfWriter::writetext() {
     endpage(streamstart);
   } catch (const std::exception& e) {
     in.reset();
-    report(e.what());
+    report(describe(e));
     // Close the open page, so that what was laid out stays a well-formed document.
     if (pageOpen_) {
       writeFooter();
@@ -407,7 +430,9 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     // Check everything this page needs before its first line, so that a page
     // that cannot be had leaves nothing half-written.
     if (s_.objcount + 3 > kMaxObjects || s_.pageno + 1 > kMaxObjects) {
-      throw Failure(platform::kSubscriptOutOfRange);
+      // The page limit: the document so far stays sound and is kept.
+      report(platform::kSubscriptOutOfRange, /*pageLimit=*/true);
+      return std::nullopt;
     }
     const std::int32_t top = CheckedInt32(static_cast<std::int64_t>(s_.pageheight) - 40);
 
@@ -440,7 +465,7 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     pageOpen_ = true;
     return streamstart;
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
     return std::nullopt;
   }
 }
@@ -459,7 +484,7 @@ void PdfWriter::endpage(std::int32_t streamstart) {
     putline("endobj", false);
     s_.lineno = 0;
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 
@@ -512,7 +537,7 @@ void PdfWriter::endpdf() {
     putline(std::to_string(xrefstart), false);
     putline("%%EOF", true);
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 

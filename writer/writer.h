@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ struct WriterState {
 // putline with exact byte offsets. Failures are shown through the message box,
 // titled with the application title, and the conversion goes on or ends as each
 // stage decides; ConvertToPDF tells its caller whether any failure was reported.
+// The document is written as a new file that replaces the output only when it
+// is complete: after a clean conversion, or one stopped by the page limit. After
+// any other failure the output stays as it was.
 class PdfWriter {
  public:
   PdfWriter(platform::Files& files, platform::MessageBox& messages, platform::Clock& clock);
@@ -79,13 +83,19 @@ class PdfWriter {
   std::optional<std::int32_t> startpage();
   void endpage(std::int32_t streamstart);
   void endpdf();
+  // Ends the output: the document replaces the output file when no failure but
+  // the page limit spoiled it, else it is discarded. True when it was kept.
+  bool closepdf();
 
   WriterState& state() { return s_; }
   const WriterState& state() const { return s_; }
   bool failed() const { return failed_; }
 
  private:
-  void report(const std::string& description);
+  // `pageLimit`: the failure is the page limit, which leaves a sound, shorter document.
+  void report(const std::string& description, bool pageLimit = false);
+  // The description of a failure caught in a stage.
+  std::string describe(const std::exception& e) const;
   void setXref(std::int32_t object);
   void writeTextLine(std::string_view text);
   // Writes the text line of an ASCII text whose escaped form is at most `width`
@@ -101,12 +111,15 @@ class PdfWriter {
   // Closes the open page and opens the next; false when no further page can be had.
   bool pageBreak(std::int32_t& streamstart);
   void flushBuffer();
+  void writeFailure(const std::string& description);
 
   platform::Files& files_;
   platform::MessageBox& messages_;
   platform::Clock& clock_;
   WriterState s_;
+  std::unique_ptr<platform::Output> output_;  // opened at the first flush
   bool failed_ = false;       // some failure was reported during this conversion
+  bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
   bool pageOpen_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace scrivane::testing {
 
@@ -24,5 +25,7 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// The names in a folder, hidden ones too, sorted.
+std::vector<std::string> Names(const std::string& folder);
 
 }  // namespace scrivane::testing
