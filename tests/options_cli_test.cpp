@@ -82,6 +82,36 @@ TEST_F(ProgramRun, APipedPdfIsTheFilesPdfApartFromTheDate) {
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("piped.pdf")).empty());
 }
 
+TEST_F(ProgramRun, Utf16InputGivesThePdfOfItsUtf8Twin) {
+  // Non-ASCII text, a wrapped line, a form feed and CR LF line ends.
+  std::string text = "Caf\xC3\xA9 \xE2\x80\x9Cmenu\xE2\x80\x9D \xE2\x82\xAC 5 (\xCE\xB1)\r\n";
+  for (int i = 0; i < 40; ++i) text += "word" + std::to_string(i) + ", ";
+  text += "\r\n\fsecond page\r\n";
+  dir_.write("utf8.txt", text);
+  dir_.write("le.txt", testing::Utf16Of(text, false));
+  dir_.write("be.txt", testing::Utf16Of(text, true));
+  for (const std::string name : {"utf8", "le", "be"}) {
+    // The plain run, option mode with a file, and option mode reading a pipe.
+    CommandResult r = Run(name + ".txt");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Run("-q --font courier " + name + ".txt -o " + name + "-opt.pdf");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Run("-q - -o - <" + name + ".txt >" + name + "-pipe.pdf");
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  const std::string plain = WithoutDate(ReadFile(dir_.file("utf8.pdf")));
+  EXPECT_NE(plain.find("T* (Caf\xE9 \x93menu\x94 \x80 5 \\(?\\)\r\n) Tj"), std::string::npos);
+  for (const std::string name : {"le", "be"}) {
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + ".pdf"))), plain) << name;
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + "-opt.pdf"))),
+              WithoutDate(ReadFile(dir_.file("utf8-opt.pdf"))))
+        << name;
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + "-pipe.pdf"))),
+              WithoutDate(ReadFile(dir_.file("utf8-pipe.pdf"))))
+        << name;
+  }
+}
+
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {
   dir_.write("a.txt", "a\n");
   dir_.write("b.txt", "b\n");
