@@ -56,6 +56,30 @@ TEST_F(ProgramRun, ANameWithBlanksWorksUnquotedOrAsOneQuotedArgument) {
   EXPECT_TRUE(testing::Exists(dir_.file("my notes.pdf")));
 }
 
+TEST_F(ProgramRun, OptionsMayFollowTheFileNames) {
+  dir_.write("notes.txt", "after\n");
+  dir_.write("x.pdf", "old");
+  CommandResult r = Run("notes.txt -o x.pdf -f");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(testing::PdfToText(dir_.file("x.pdf")).find("after"), std::string::npos);
+  EXPECT_FALSE(testing::Exists(dir_.file("notes.pdf")));
+  // A name whose second word begins with "-" still names its file.
+  dir_.write("my -notes.txt", "dash inside\n");
+  r = Run("my -notes.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(testing::PdfToText(dir_.file("my -notes.pdf")).find("dash inside"), std::string::npos);
+}
+
+TEST_F(ProgramRun, ANameThatNamesNothingIsNamedBeforeTheUsage) {
+  CommandResult r = Run("notes.txt");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.output.starts_with("scrivane: 'notes.txt' does not exist or is empty\nusage: scrivane FILE\n"))
+      << r.output;
+  r = Run("");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.output.starts_with("usage: scrivane FILE\n")) << r.output;
+}
+
 TEST_F(ProgramRun, OptionModeNeverTouchesTheDisplay) {
   // A display that cannot be reached would end any Qt start-up with an error.
   const std::string noDisplay = "DISPLAY=:987 QT_QPA_PLATFORM=xcb";
