@@ -41,9 +41,6 @@ std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
 
-// An Info value as it must stand between parentheses.
-std::string InfoValue(const std::string& value) { return EscapeLiteral(ToWindows1252(value)); }
-
 std::string_view TrimSpaces(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -227,6 +224,14 @@ void PdfWriter::setXref(std::int32_t object) {
   s_.xrefs[static_cast<std::size_t>(object)] = static_cast<std::int32_t>(s_.location);
 }
 
+void PdfWriter::openObject(std::int32_t object) {
+  // The offset is taken before the first line, so that the table points at "N 0 obj".
+  setXref(object);
+  putline(ObjectLine(object), false);
+}
+
+void PdfWriter::closeObject() { putline("endobj", false); }
+
 void PdfWriter::startpdf() {
   putline("%PDF-1.2", false);
   putline("%\xE2\xE3\xCF\xD3", false);
@@ -240,19 +245,18 @@ void PdfWriter::writepreamble() {
                   t.minute, t.second);
 
     s_.objcount += 1;
-    setXref(s_.objcount);
     s_.infoobj = s_.objcount;
-    putline(ObjectLine(s_.infoobj), false);
+    openObject(s_.infoobj);
     putline("<<", false);
-    putline("/Author (" + InfoValue(s_.author) + ")", false);
+    putline({"/Author ", InfoString(s_.author)}, false);
     putline(std::string("/CreationDate (") + date + ")", false);
-    putline("/Creator (" + InfoValue(s_.creator) + ")", false);
+    putline({"/Creator ", InfoString(s_.creator)}, false);
     putline(std::string("/Producer (") + kProducer + ")", false);
-    putline("/Title (" + InfoValue(s_.title) + ")", false);
-    putline("/Subject (" + InfoValue(s_.subject) + ")", false);
-    putline("/Keywords (" + InfoValue(s_.keywords) + ")", false);
+    putline({"/Title ", InfoString(s_.title)}, false);
+    putline({"/Subject ", InfoString(s_.subject)}, false);
+    putline({"/Keywords ", InfoString(s_.keywords)}, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
     s_.catalogobj = s_.objcount;
@@ -262,8 +266,7 @@ void PdfWriter::writepreamble() {
     s_.resourcesobj = s_.objcount + 3;
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
+    openObject(s_.objcount);
     putline("<<", false);
     putline("/Type /Font", false);
     putline("/Subtype /Type1", false);
@@ -271,25 +274,23 @@ void PdfWriter::writepreamble() {
     putline("/Encoding " + Reference(s_.encodingobj), false);
     putline("/BaseFont /" + s_.fontname, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
+    openObject(s_.objcount);
     putline("<<", false);
     putline("/Type /Encoding", false);
     putline("/BaseEncoding /WinAnsiEncoding", false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
+    openObject(s_.objcount);
     putline("<<", false);
     putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
     putline("  /ProcSet [ /PDF /Text ]", false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
   } catch (const std::exception& e) {
     report(describe(e));
   }
@@ -437,10 +438,9 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     const std::int32_t top = CheckedInt32(static_cast<std::int64_t>(s_.pageheight) - 40);
 
     const std::int32_t page = ++s_.objcount;
-    setXref(page);
+    openObject(page);
     s_.pageno += 1;
     s_.pageobjs[static_cast<std::size_t>(s_.pageno)] = page;
-    putline(ObjectLine(page), false);
     putline("<<", false);
     putline("/Type /Page", false);
     putline("/Parent " + Reference(s_.pagesobj), false);
@@ -449,10 +449,9 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     putline("/Contents " + Reference(contents), false);
     putline("/Rotate " + std::to_string(s_.rotation), false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
-    setXref(contents);
-    putline(ObjectLine(contents), false);
+    openObject(contents);
     putline("<<", false);
     putline("/Length " + Reference(contents + 1), false);
     putline(">>", false);
@@ -476,12 +475,11 @@ void PdfWriter::endpage(std::int32_t streamstart) {
     putline("ET", false);
     const std::int64_t end = s_.location;
     putline("endstream", false);
-    putline("endobj", false);
+    closeObject();
     const std::int32_t length = ++s_.objcount;
-    setXref(length);
-    putline(ObjectLine(length), false);
+    openObject(length);
     putline(std::to_string(end - streamstart), false);
-    putline("endobj", false);
+    closeObject();
     s_.lineno = 0;
   } catch (const std::exception& e) {
     report(describe(e));
@@ -490,16 +488,14 @@ void PdfWriter::endpage(std::int32_t streamstart) {
 
 void PdfWriter::endpdf() {
   try {
-    setXref(s_.catalogobj);
-    putline(ObjectLine(s_.catalogobj), false);
+    openObject(s_.catalogobj);
     putline("<<", false);
     putline("/Type /Catalog", false);
     putline("/Pages " + Reference(s_.pagesobj), false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
-    setXref(s_.pagesobj);
-    putline(ObjectLine(s_.pagesobj), false);
+    openObject(s_.pagesobj);
     putline("<<", false);
     putline("/Type /Pages", false);
     putline("/Count " + std::to_string(s_.pageno), false);
@@ -515,7 +511,7 @@ void PdfWriter::endpdf() {
     kids += ']';
     putline(kids, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     const std::int64_t xrefstart = s_.location;
     putline("xref", false);

@@ -97,6 +97,11 @@ class PdfWriter {
   // The description of a failure caught in a stage.
   std::string describe(const std::exception& e) const;
   void setXref(std::int32_t object);
+  // Every object of the document is written between these two: the opening
+  // records the object's offset in the cross-reference table and writes its
+  // first line, the closing writes "endobj". Both write through putline.
+  void openObject(std::int32_t object);
+  void closeObject();
   void writeTextLine(std::string_view text);
   // Writes the text line of an ASCII text whose escaped form is at most `width`
   // characters, escaping it on the way into the buffer; false, with nothing
