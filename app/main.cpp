@@ -73,7 +73,9 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
   if (gDefaultHandler != nullptr) gDefaultHandler(type, context, message);
 }
 
-void PrintUsage() {
+// `name` is what the command line named, empty when it named nothing.
+void PrintUsage(const std::string& name) {
+  if (!name.empty()) std::fprintf(stderr, "scrivane: '%s' does not exist or is empty\n", name.c_str());
   std::fprintf(stderr,
                "usage: scrivane FILE\n"
                "Converts the plain-text FILE (which must exist and not be empty) into a PDF\n"
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
     // The overwrite question was answered No: the run was refused.
     const auto size = files.size(window.cmdfile());
     if (size && *size > 0) return 1;
-    PrintUsage();
+    PrintUsage(window.cmdfile());
     return 2;
   }
 

@@ -138,7 +138,11 @@ bool IsOptionMode(const std::vector<std::string>& args, platform::Files& files) 
   const std::string text = platform::ArgvCommandLine(args).argumentText();
   const auto size = files.size(StripEnclosingQuotes(text));
   if (size && *size > 0) return false;
-  return !args.empty() && args.front().starts_with("-");
+  // Options may stand anywhere, before or after the files, as in GNU tools.
+  for (const std::string& arg : args) {
+    if (arg.starts_with("-")) return true;
+  }
+  return false;
 }
 
 bool IsOptionMode(const std::vector<std::string>& args) {

@@ -77,8 +77,8 @@ std::optional<std::pair<double, double>> ParsePageSize(const std::string& text);
 
 // Whether the arguments ask for option mode: not when their whole text (joined
 // by blanks, one enclosing pair of double quotes removed) names an existing,
-// non-empty file, which converts as it always did; else when the first
-// argument begins with "-".
+// non-empty file, which converts as it always did; else when any argument
+// begins with "-".
 bool IsOptionMode(const std::vector<std::string>& args, platform::Files& files);
 bool IsOptionMode(const std::vector<std::string>& args);
 

@@ -10,7 +10,8 @@ namespace scrivane::platform {
 
 // Reads a text file one line at a time. CR LF, CR and LF each end a line and are
 // not part of it; the last line is read without a line end; a UTF-8 byte-order
-// mark at the very start is dropped. Throws Failure when the file cannot be read.
+// mark at the very start is dropped. A file that begins with a UTF-16 byte-order
+// mark (either byte order) is read as the UTF-8 of its text. Throws Failure when the file cannot be read.
 class LineReader {
  public:
   virtual ~LineReader() = default;

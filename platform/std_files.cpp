@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/utf16.h"
 
 namespace scrivane::platform {
 namespace {
@@ -76,29 +78,94 @@ class FdLineReader : public LineReader {
     return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - chunk_.data()) : end_;
   }
 
+  // Reads what the file gives, up to `room` bytes; 0 at its end.
+  std::size_t readRaw(char* to, std::size_t room) {
+    for (;;) {
+      const ssize_t n = ::read(fd_, to, room);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) ThrowErrno(errno);
+    }
+  }
+
   // Reads the next chunk; false at the end of the file.
   bool fill() {
     nextLf_ = kUnknown;
     nextCr_ = kUnknown;
+    if (utf16_) return fillDecoded();
     do {
       pos_ = 0;
       end_ = 0;
       while (end_ == 0 || (first_ && end_ < 3)) {
-        const ssize_t n = ::read(fd_, chunk_.data() + end_, chunk_.size() - end_);
+        const std::size_t n = readRaw(chunk_.data() + end_, chunk_.size() - end_);
+        if (n == 0) break;
+        end_ += n;
+      }
+      if (first_) {
+        first_ = false;
+        if (end_ >= 3 && chunk_[0] == '\xEF' && chunk_[1] == '\xBB' && chunk_[2] == '\xBF') pos_ = 3;
+        const Utf16Mark mark = FindUtf16Mark(chunk_.data(), end_);
+        if (mark != Utf16Mark::None && startUtf16(mark == Utf16Mark::BigEndian)) {
+          // The bytes after the mark are the first of the text.
+          early_.assign(chunk_.begin() + 2, chunk_.begin() + static_cast<std::ptrdiff_t>(end_));
+          return fillDecoded();
+        }
+      }
+      // A first read that held the byte-order mark alone is not the end.
+    } while (end_ != 0 && pos_ == end_);
+    return pos_ < end_;
+  }
+
+  // A file that begins with a UTF-16 byte-order mark is read as UTF-8 made from
+  // its UTF-16, so that it is handled just as the same text saved as UTF-8. An
+  // ordinary file that is not well-formed UTF-16 is read byte by byte as any
+  // other; a stream cannot be looked at twice, so there what is malformed
+  // becomes U+FFFD. False when the file is read byte by byte.
+  bool startUtf16(bool bigEndian) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+      Utf16Decoder check(bigEndian);
+      std::vector<char> in(kRawChunk), out(Utf16Decoder::MaxOutput(kRawChunk));
+      for (off_t at = 2;;) {
+        const ssize_t n = ::pread(fd_, in.data(), in.size(), at);
         if (n < 0) {
           if (errno == EINTR) continue;
           ThrowErrno(errno);
         }
         if (n == 0) break;
-        end_ += static_cast<std::size_t>(n);
+        check.decode(in.data(), static_cast<std::size_t>(n), out.data());
+        at += n;
       }
-      if (first_) {
-        first_ = false;
-        if (end_ >= 3 && chunk_[0] == '\xEF' && chunk_[1] == '\xBB' && chunk_[2] == '\xBF') pos_ = 3;
+      check.finish(out.data());
+      if (check.errors() != 0) return false;
+    }
+    utf16_.emplace(bigEndian);
+    raw_.resize(kRawChunk);
+    return true;
+  }
+
+  // The next chunk of UTF-8 decoded from UTF-16; false at the end of the file.
+  bool fillDecoded() {
+    pos_ = 0;
+    end_ = 0;
+    while (end_ == 0 && !rawEnded_) {
+      const char* in = raw_.data();
+      std::size_t n;
+      if (earlyPos_ < early_.size()) {
+        in = early_.data() + earlyPos_;
+        n = std::min(kRawChunk, early_.size() - earlyPos_);
+        earlyPos_ += n;
+      } else {
+        n = readRaw(raw_.data(), raw_.size());
       }
-      // A first read that held the byte-order mark alone is not the end.
-    } while (end_ != 0 && pos_ == end_);
-    return pos_ < end_;
+      char* const out = chunk_.data();
+      if (n == 0) {
+        rawEnded_ = true;
+        end_ = static_cast<std::size_t>(utf16_->finish(out) - out);
+      } else {
+        end_ = static_cast<std::size_t>(utf16_->decode(in, n, out) - out);
+      }
+    }
+    return end_ > 0;
   }
 
   int fd_;
@@ -111,6 +178,14 @@ class FdLineReader : public LineReader {
   std::size_t nextCr_ = kUnknown;  // the same for CR
   bool first_ = true;
   bool skipLf_ = false;
+  // Reading UTF-16: raw bytes are read into raw_ and decoded into the chunk.
+  static constexpr std::size_t kRawChunk = kChunk / 2;
+  static_assert(Utf16Decoder::MaxOutput(kRawChunk) <= kChunk);
+  std::optional<Utf16Decoder> utf16_;
+  std::vector<char> raw_;
+  std::vector<char> early_;  // bytes read before the mark was seen, still to decode
+  std::size_t earlyPos_ = 0;
+  bool rawEnded_ = false;
 };
 
 }  // namespace

@@ -220,7 +220,7 @@ TEST_F(CompatibilityRule, AnExistingFileAlwaysConvertsAsBefore) {
   EXPECT_FALSE(IsOptionMode({"\"my", "notes.txt\""}, files_));
 }
 
-TEST_F(CompatibilityRule, OtherwiseALeadingDashChoosesOptionMode) {
+TEST_F(CompatibilityRule, OtherwiseAnyArgumentWithALeadingDashChoosesOptionMode) {
   dir_.write("empty.txt", "");
   dir_.write("-empty.txt", "");
   EXPECT_TRUE(IsOptionMode({"-"}, files_));
@@ -230,7 +230,11 @@ TEST_F(CompatibilityRule, OtherwiseALeadingDashChoosesOptionMode) {
   EXPECT_TRUE(IsOptionMode({"-q", "missing.txt"}, files_));
   EXPECT_FALSE(IsOptionMode({}, files_));                // the window
   EXPECT_FALSE(IsOptionMode({"missing.txt"}, files_));   // the window, as before
-  EXPECT_FALSE(IsOptionMode({"empty.txt", "-q"}, files_));
+  // Options after the file names, as in GNU tools.
+  EXPECT_TRUE(IsOptionMode({"empty.txt", "-q"}, files_));
+  EXPECT_TRUE(IsOptionMode({"notes.txt", "-o", "x.pdf", "-f"}, files_));
+  EXPECT_TRUE(IsOptionMode({"a.txt", "b.txt", "--force"}, files_));
+  EXPECT_FALSE(IsOptionMode({"a.txt", "b.txt"}, files_));
 }
 
 // ---------------------------------------------------------------------------

@@ -17,12 +17,14 @@
 #include "platform/failure.h"
 #include "platform/std_files.h"
 #include "platform/terminal_message_box.h"
+#include "platform/utf16.h"
 #include "tests/support/temp_dir.h"
 
 namespace scrivane::platform {
 namespace {
 
 using scrivane::testing::TempDir;
+using scrivane::testing::Utf16Of;
 
 std::vector<std::string> ReadLines(const std::string& path) {
   StdFiles files;
@@ -104,6 +106,58 @@ TEST(LineReaderTest, AByteOrderMarkReadAloneIsNotTheEnd) {
   const std::vector<std::string> lines = ReadLines(fifo);
   writer.join();
   EXPECT_EQ(lines, std::vector<std::string>{"rest"});
+}
+
+std::string Decoded(Utf16Decoder& decoder, const std::string& bytes, std::size_t piece) {
+  std::string out(Utf16Decoder::MaxOutput(bytes.size()) + 8 * bytes.size() + 16, '\0');
+  char* end = out.data();
+  for (std::size_t i = 0; i < bytes.size(); i += piece) {
+    end = decoder.decode(bytes.data() + i, std::min(piece, bytes.size() - i), end);
+  }
+  end = decoder.finish(end);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return out;
+}
+
+TEST(Utf16DecoderTest, DecodesInPiecesOfAnySizeAndMarksWhatIsMalformed) {
+  const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z\r\n";
+  for (const bool big : {false, true}) {
+    const std::string bytes = Utf16Of(text, big).substr(2);
+    for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
+      Utf16Decoder decoder(big);
+      EXPECT_EQ(Decoded(decoder, bytes, piece), text) << piece;
+      EXPECT_EQ(decoder.errors(), 0u);
+    }
+  }
+  // A lone low surrogate, a high one followed by a letter, a high one at the end,
+  // and an odd byte: each becomes U+FFFD.
+  Utf16Decoder decoder(false);
+  EXPECT_EQ(Decoded(decoder, std::string("\x00\xDC" "a\x00" "\x00\xD8" "b\x00" "\x00\xD8", 10), 3),
+            "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD" "b" "\xEF\xBF\xBD");
+  EXPECT_EQ(decoder.errors(), 3u);
+  Utf16Decoder odd(true);
+  EXPECT_EQ(Decoded(odd, std::string("\x00q\x00", 3), 1), "q\xEF\xBF\xBD");
+  EXPECT_EQ(odd.errors(), 1u);
+}
+
+TEST(LineReaderTest, Utf16FilesReadAsTheUtf8OfTheirText) {
+  TempDir dir;
+  // Long enough to span several reads, with CR LF pairs and surrogate pairs
+  // falling on every alignment.
+  std::string text = "caf\xC3\xA9 (\xE2\x80\x9Cq\xE2\x80\x9D)\r\n\r\nlone\rlf\n";
+  for (int i = 0; text.size() < 200000; ++i) {
+    text += std::string(static_cast<std::size_t>(i % 7), 'x') + "\xF0\x9F\x98\x80" + "\xCE\xB1\r\n";
+  }
+  text += "\fend without line end";
+  const std::vector<std::string> expected = SplitLines(text);
+  EXPECT_EQ(ReadLines(dir.write("le", Utf16Of(text, false))), expected);
+  EXPECT_EQ(ReadLines(dir.write("be", Utf16Of(text, true))), expected);
+  EXPECT_EQ(ReadLines(dir.write("mark", "\xFF\xFE")), std::vector<std::string>{});
+  // Not well-formed UTF-16 (a lone surrogate, or an odd length): bytes, as any file.
+  const std::string lone = Utf16Of("ab", false) + std::string("\x00\xDC", 2) + Utf16Of("\ncd", false).substr(2);
+  EXPECT_EQ(ReadLines(dir.write("lone", lone)), SplitLines(lone));
+  const std::string odd = Utf16Of("ab\n", true) + "c";
+  EXPECT_EQ(ReadLines(dir.write("odd", odd)), SplitLines(odd));
 }
 
 TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {

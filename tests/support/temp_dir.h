@@ -24,5 +24,7 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// The UTF-16 form of a UTF-8 text (which must be valid), after its byte-order mark.
+std::string Utf16Of(std::string_view utf8, bool bigEndian);
 
 }  // namespace scrivane::testing
