@@ -94,6 +94,22 @@ void ApplyPage(const std::string& value, Options& o) {
   o.pheight = static_cast<float>(page->second);
 }
 
+void ApplyTabSize(const std::string& value, Options& o) {
+  const auto columns = WholeNumber(value);
+  if (!columns || *columns < kMinTabSize || *columns > kMaxTabSize) {
+    throw UsageError("'" + value + "' is not accepted; use a whole number of columns from " +
+                     std::to_string(kMinTabSize) + " to " + std::to_string(kMaxTabSize));
+  }
+  o.layout.tabSize = static_cast<int>(*columns);
+}
+
+void ApplyPreserve(const std::string&, Options& o) {
+  o.layout.keepSpaces = true;
+  o.layout.fit = true;
+  // A tab size given with it wins, before or after.
+  if (o.layout.tabSize == 0) o.layout.tabSize = kPreserveTabSize;
+}
+
 void ApplyOutput(const std::string& value, Options& o) {
   if (value.empty()) throw UsageError("the path is empty");
   o.output = value;
@@ -112,6 +128,16 @@ const OptionSpec kTable[] = {
      "(14x11), a4, a5, or WxH in inches such as 8.27x11.69;\n"
      "each side from 3 to 45 inches",
      ApplyPage},
+    {"keep-spaces", 0, kFlag, "", "keep the blanks at the start and end of lines",
+     [](const std::string&, Options& o) { o.layout.keepSpaces = true; }},
+    {"tab-size", 0, kValue, "N", "tabs advance to every Nth column, N from 1 to 32",
+     ApplyTabSize},
+    {"fit", 0, kFlag, "", "cut lines by the font's real widths at the right\n"
+                          "margin (50 points, as the left one)",
+     [](const std::string&, Options& o) { o.layout.fit = true; }},
+    {"preserve", 0, kFlag, "", "--keep-spaces --tab-size 8 --fit: for source code,\n"
+                               "logs and anything indented",
+     ApplyPreserve},
     {"title", 0, kValue, "TEXT", "document title (UTF-8)",
      [](const std::string& v, Options& o) { o.title = v; }},
     {"author", 0, kValue, "TEXT", "document author",

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "version.h"
+#include "writer/writer.h"
 
 namespace scrivane {
 
@@ -33,6 +34,10 @@ inline constexpr int kMinFontSize = 1;
 inline constexpr int kMaxFontSize = 72;
 inline constexpr double kMinPageInches = 3;
 inline constexpr double kMaxPageInches = 45;
+inline constexpr int kMinTabSize = 1;
+inline constexpr int kMaxTabSize = 32;
+// The tab size of --preserve, the one of terminals, editors and most source code.
+inline constexpr int kPreserveTabSize = 8;
 
 enum class OverwritePolicy { Ask, Force, Never };
 
@@ -47,6 +52,8 @@ struct Options {
   std::string creator = platform::kWindowCaption;
   std::optional<std::string> output;  // "-" is standard output
   std::vector<std::string> inputs;    // "-" is standard input
+  // Option mode has no page limit; the rest of the layout is classic unless asked.
+  LayoutSettings layout{.unlimitedPages = true};
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool quiet = false;
   bool help = false;

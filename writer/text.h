@@ -6,6 +6,19 @@
 
 namespace scrivane {
 
+// The characters after which a long line may be cut.
+inline constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
+
+inline constexpr auto kBreakTable = [] {
+  struct Table {
+    bool marks[256] = {};
+  } table;
+  for (char c : kBreakCharacters) table.marks[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+inline bool IsBreakCharacter(char c) { return kBreakTable.marks[static_cast<unsigned char>(c)]; }
+
 // Every occurrence of TextToReplace, from left to right and never overlapping,
 // replaced by NewText; inserted text is not searched again. An empty
 // TextToReplace leaves Text unchanged.

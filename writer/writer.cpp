@@ -16,18 +16,6 @@ using platform::Failure;
 
 namespace {
 
-constexpr std::int64_t kMaxLocation = std::numeric_limits<std::int32_t>::max();
-
-// The characters after which a long line may be cut.
-constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
-
-constexpr auto kBreakTable = [] {
-  std::array<bool, 256> table{};
-  for (char c : kBreakCharacters) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-bool IsBreak(char c) { return kBreakTable[static_cast<unsigned char>(c)]; }
 
 std::int32_t CheckedInt32(std::int64_t value) {
   if (value < std::numeric_limits<std::int32_t>::min() ||
@@ -163,11 +151,23 @@ void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flus
   endLine(flush);
 }
 
+std::int64_t PdfWriter::maxObjects() const {
+  // Three more objects must always fit in the 32 bits of an object number.
+  return layout_.unlimitedPages ? std::numeric_limits<std::int32_t>::max() - 3 : kMaxObjects;
+}
+
+std::int64_t PdfWriter::maxLocation() const {
+  return layout_.unlimitedPages ? kMaxTenDigitOffset : std::numeric_limits<std::int32_t>::max();
+}
+
 bool PdfWriter::countLine(std::size_t length) {
   const std::int64_t next = s_.location + static_cast<std::int64_t>(length) + 1;
-  if (next > kMaxLocation) {
-    // Offsets past 32 bits cannot be written; stop writing rather than lie.
-    if (!writeFailed_) writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
+  if (next > maxLocation()) {
+    // Offsets the table cannot hold cannot be written; stop writing rather than lie.
+    if (!writeFailed_) {
+      writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach " +
+                   (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
+    }
     s_.buffer.clear();
     return false;
   }
@@ -220,8 +220,10 @@ bool PdfWriter::closepdf() {
 }
 
 void PdfWriter::setXref(std::int32_t object) {
-  if (object < 1 || object > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
-  s_.xrefs[static_cast<std::size_t>(object)] = static_cast<std::int32_t>(s_.location);
+  if (object < 1 || object > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
+  const auto index = static_cast<std::size_t>(object);
+  if (index >= s_.xrefs.size()) s_.xrefs.resize(std::max(index + 1, 2 * s_.xrefs.size()));
+  s_.xrefs[index] = s_.location;
 }
 
 void PdfWriter::openObject(std::int32_t object) {
@@ -329,7 +331,7 @@ void PdfWriter::writeFooter() {
   putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
 }
 
-bool PdfWriter::pageBreak(std::int32_t& streamstart) {
+bool PdfWriter::pageBreak(std::int64_t& streamstart) {
   writeFooter();
   endpage(streamstart);
   const auto next = startpage();
@@ -339,8 +341,12 @@ bool PdfWriter::pageBreak(std::int32_t& streamstart) {
 }
 
 void PdfWriter::writetext() {
+  if (!layout_.classicLines()) {
+    writeShapedText();
+    return;
+  }
   std::unique_ptr<platform::LineReader> in;
-  std::int32_t streamstart = 0;
+  std::int64_t streamstart = 0;
   try {
     in = files_.openLines(s_.infile);
     const auto first = startpage();
@@ -388,7 +394,7 @@ void PdfWriter::writetext() {
         std::size_t cut = 0;
         for (std::size_t p = width; p >= half; --p) {
           if (p == 0) throw Failure(platform::kInvalidArgument);
-          if (IsBreak(piece[p - 1])) {
+          if (IsBreakCharacter(piece[p - 1])) {
             cut = p;
             break;
           }
@@ -426,11 +432,11 @@ void PdfWriter::writetext() {
   }
 }
 
-std::optional<std::int32_t> PdfWriter::startpage() {
+std::optional<std::int64_t> PdfWriter::startpage() {
   try {
     // Check everything this page needs before its first line, so that a page
     // that cannot be had leaves nothing half-written.
-    if (s_.objcount + 3 > kMaxObjects || s_.pageno + 1 > kMaxObjects) {
+    if (s_.objcount + 3 > maxObjects() || s_.pageno + 1 > maxObjects()) {
       // The page limit: the document so far stays sound and is kept.
       report(platform::kSubscriptOutOfRange, /*pageLimit=*/true);
       return std::nullopt;
@@ -440,7 +446,9 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     const std::int32_t page = ++s_.objcount;
     openObject(page);
     s_.pageno += 1;
-    s_.pageobjs[static_cast<std::size_t>(s_.pageno)] = page;
+    const auto index = static_cast<std::size_t>(s_.pageno);
+    if (index >= s_.pageobjs.size()) s_.pageobjs.resize(std::max(index + 1, 2 * s_.pageobjs.size()));
+    s_.pageobjs[index] = page;
     putline("<<", false);
     putline("/Type /Page", false);
     putline("/Parent " + Reference(s_.pagesobj), false);
@@ -456,7 +464,7 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     putline("/Length " + Reference(contents + 1), false);
     putline(">>", false);
     putline("stream", false);
-    const auto streamstart = static_cast<std::int32_t>(s_.location);
+    const std::int64_t streamstart = s_.location;
     putline("BT", false);
     putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
     putline("1 0 0 1 50 " + std::to_string(top) + " Tm", false);
@@ -469,7 +477,7 @@ std::optional<std::int32_t> PdfWriter::startpage() {
   }
 }
 
-void PdfWriter::endpage(std::int32_t streamstart) {
+void PdfWriter::endpage(std::int64_t streamstart) {
   pageOpen_ = false;
   try {
     putline("ET", false);
@@ -504,7 +512,7 @@ void PdfWriter::endpdf() {
             false);
     std::string kids = "/Kids [ ";
     for (std::int32_t k = 1; k <= s_.pageno; ++k) {
-      if (k > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
+      if (k > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
       kids += Reference(s_.pageobjs[static_cast<std::size_t>(k)]);
       kids += ' ';
     }
@@ -519,8 +527,9 @@ void PdfWriter::endpdf() {
     putline("0000000000 65535 f ", false);
     char entry[32];
     for (std::int32_t n = 1; n <= s_.objcount; ++n) {
-      if (n > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
-      std::snprintf(entry, sizeof entry, "%010d 00000 n ", s_.xrefs[static_cast<std::size_t>(n)]);
+      if (n > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
+      std::snprintf(entry, sizeof entry, "%010lld 00000 n ",
+                    static_cast<long long>(s_.xrefs[static_cast<std::size_t>(n)]));
       putline(entry, false);
     }
     putline("trailer", false);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -16,18 +17,21 @@ namespace scrivane {
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
+// The largest offset the ten digits of a cross-reference entry can hold.
+inline constexpr std::int64_t kMaxTenDigitOffset = 9'999'999'999;
 inline constexpr std::size_t kFlushThreshold = 32000;
 
 // The variables the writer's procedures share. Fixed-point values count
 // ten-thousandths of a point.
 struct WriterState {
-  std::int64_t location = 0;  // offset of the next output byte; kept within 32 bits
+  std::int64_t location = 0;  // offset of the next output byte; within 32 bits unless the pages are unlimited
   std::int32_t pageno = 0;
   std::int32_t lineno = 0;
   std::int32_t pageheight = 0;
   std::int32_t pagewidth = 0;
-  std::array<std::int32_t, kMaxObjects + 1> xrefs{};     // index 1..5000
-  std::array<std::int32_t, kMaxObjects + 1> pageobjs{};  // index 1..5000
+  // Index 1..5000; they grow beyond only when the pages are unlimited.
+  std::vector<std::int64_t> xrefs = std::vector<std::int64_t>(kMaxObjects + 1);
+  std::vector<std::int32_t> pageobjs = std::vector<std::int32_t>(kMaxObjects + 1);
   std::int32_t linesperpage = 0;
   std::int32_t objcount = 0;
   std::int32_t pagesobj = 0;
@@ -46,6 +50,20 @@ struct WriterState {
   std::string outfile;
   std::int32_t charsperline = 0;
   std::string buffer;
+};
+
+// How the text is laid out beyond the classic layout; the defaults are the
+// classic layout, which the window and the plain command line always use.
+struct LayoutSettings {
+  bool keepSpaces = false;  // keep the blanks at both ends of a line
+  int tabSize = 0;          // tab stops every tabSize blank widths; 0 leaves tabs in the text
+  bool fit = false;         // cut lines by the font's advance widths at the right margin
+  // Any number of pages: the object tables grow and offsets may use all ten
+  // digits of the cross-reference table.
+  bool unlimitedPages = false;
+
+  // Whether the lines are laid out exactly as the classic layout does.
+  bool classicLines() const { return !keepSpaces && tabSize == 0 && !fit; }
 };
 
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
@@ -67,6 +85,10 @@ class PdfWriter {
                     const std::string& TextTitle, const std::string& FontName,
                     std::int16_t FontSize, std::int16_t Rotation, float pwidth, float pheight);
 
+  // The layout of the conversions that follow.
+  void setLayout(const LayoutSettings& layout) { layout_ = layout; }
+  const LayoutSettings& layout() const { return layout_; }
+
   // True exactly when the named file's size can be had and is above 0.
   bool FileExists(const std::string& filename);
 
@@ -80,8 +102,8 @@ class PdfWriter {
   void writepreamble();
   void writetext();
   // Opens a page; gives the stream start, or nothing when the page could not be opened.
-  std::optional<std::int32_t> startpage();
-  void endpage(std::int32_t streamstart);
+  std::optional<std::int64_t> startpage();
+  void endpage(std::int64_t streamstart);
   void endpdf();
   // Ends the output: the document replaces the output file when no failure but
   // the page limit spoiled it, else it is discarded. True when it was kept.
@@ -114,7 +136,12 @@ class PdfWriter {
   void endLine(bool flush);
   void writeFooter();
   // Closes the open page and opens the next; false when no further page can be had.
-  bool pageBreak(std::int32_t& streamstart);
+  bool pageBreak(std::int64_t& streamstart);
+  // The layout of writetext for settings other than the classic lines.
+  void writeShapedText();
+  // The highest object number and offset that the tables can hold.
+  std::int64_t maxObjects() const;
+  std::int64_t maxLocation() const;
   void flushBuffer();
   void writeFailure(const std::string& description);
 
@@ -123,6 +150,7 @@ class PdfWriter {
   platform::Clock& clock_;
   WriterState s_;
   std::unique_ptr<platform::Output> output_;  // opened at the first flush
+  LayoutSettings layout_;
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
