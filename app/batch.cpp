@@ -1,6 +1,5 @@
 #include "app/batch.h"
 
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,19 +31,19 @@ std::vector<std::string> Targets(const Options& o) {
 // Refuses two inputs of a batch that would write the same PDF (notes.txt and
 // notes.text), and a PDF for a terminal.
 void CheckTargets(const Options& o, const std::vector<std::string>& targets,
-                  const OptionServices& sv) {
-  std::set<std::filesystem::path> seen;
+                  OptionServices& sv) {
+  // Compared by the identity of the file, or of its folder, not by the text of
+  // the names: lnk/a.pdf is a.pdf when lnk leads to the working folder.
+  std::set<std::string> seen;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(targets[i], ec);
-    if (ec) p = targets[i];
-    if (!seen.insert(p.lexically_normal()).second) {
+    if (targets[i] == "-") continue;
+    if (!seen.insert(sv.files.identity(targets[i])).second) {
       throw UsageError("two inputs would both be written to '" + targets[i] + "' ('" +
                        o.inputs[i] + "' is one); convert them in separate runs");
     }
   }
   for (const std::string& target : targets) {
-    if (target == "-" && sv.outIsTerminal) {
+    if (target == "-" ? sv.outIsTerminal : sv.files.isTerminal(target)) {
       throw UsageError(
           "will not write a PDF to a terminal; give -o PATH or redirect standard output");
     }
@@ -53,7 +52,8 @@ void CheckTargets(const Options& o, const std::vector<std::string>& targets,
 
 // Whether an existing target may be replaced, as the options say or the user answers.
 bool MayReplace(const Options& o, const std::string& target, OptionServices& sv) {
-  if (target == "-" || !sv.files.isOrdinaryFile(target)) return true;
+  // A link that leads nowhere counts as there: it is replaced, never written through.
+  if (target == "-" || !sv.files.isTaken(target)) return true;
   if (o.overwrite == OverwritePolicy::Never) {
     Complain(sv.err, "'" + target + "' already exists; not replaced (--no-clobber)");
     return false;
@@ -70,20 +70,18 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
   // Asked before standard input is read, so the terminal can still answer.
   if (!MayReplace(o, target, sv)) return false;
   try {
-    StagedStreams streams(input, target, sv);
+    StandardStreams streams(input, target, sv);
     if (streams.inputEmpty()) {
       Complain(sv.err, "standard input is empty; nothing to convert");
       return false;
     }
-    PdfWriter writer(sv.files, streams.messages(), sv.clock);
+    PdfWriter writer(streams.files(), streams.messages(), sv.clock);
     writer.setLayout(o.layout);
-    const bool clean = writer.ConvertToPDF(
-        streams.inputFile(), streams.outputFile(), o.author, o.creator, o.keywords, o.subject,
-        o.title, o.font, o.size, o.rotation, o.pwidth, o.pheight);
-    streams.deliver();
-    return clean;
+    return writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
+                               o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
+                               o.pwidth, o.pheight);
   } catch (const platform::Failure& e) {
-    Complain(sv.err, e.what());
+    Complain(sv.err, input == "-" ? std::string("cannot read standard input: ") + e.what() : e.what());
     return false;
   }
 }

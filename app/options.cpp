@@ -167,7 +167,6 @@ int RunOptionMode(const std::vector<std::string>& args) {
   platform::StdFiles files;
   platform::SystemClock clock;
   platform::TerminalMessageBox messages(stdin, stderr, true);
-  const char* tmp = std::getenv("TMPDIR");
   OptionServices services{files,
                           messages,
                           clock,
@@ -175,8 +174,7 @@ int RunOptionMode(const std::vector<std::string>& args) {
                           stdout,
                           stderr,
                           ::isatty(STDOUT_FILENO) != 0,
-                          ::isatty(STDERR_FILENO) != 0,
-                          tmp != nullptr && *tmp != '\0' ? tmp : "/tmp"};
+                          ::isatty(STDERR_FILENO) != 0};
   return RunOptionMode(args, services);
 }
 

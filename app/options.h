@@ -92,7 +92,6 @@ struct OptionServices {
   std::FILE* err;  // usage errors and progress
   bool outIsTerminal = false;
   bool errIsTerminal = false;
-  std::string tempFolder = "/tmp";  // where standard input and output are staged
 };
 
 // Runs option mode and returns the exit status: 0 when every file converted,

@@ -1,57 +1,66 @@
 #include "app/std_streams.h"
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <filesystem>
-
-#include "platform/failure.h"
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace scrivane {
 namespace {
 
-// Copies a stream into a new file; gives the number of bytes copied.
-std::size_t CopyToFile(std::FILE* from, const std::string& path) {
-  std::FILE* to = std::fopen(path.c_str(), "wb");
-  if (to == nullptr) {
-    throw platform::Failure("cannot write '" + path + "': " + platform::DescribeErrno(errno));
-  }
-  char chunk[1 << 16];
-  std::size_t total = 0;
-  std::size_t n;
-  int writeError = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, from)) > 0) {
-    if (writeError == 0 && std::fwrite(chunk, 1, n, to) != n) writeError = errno;
-    total += n;
-  }
-  const int readError = std::ferror(from) != 0 ? errno : 0;
-  if (std::fclose(to) != 0 && writeError == 0) writeError = errno;
-  if (readError != 0) {
-    throw platform::Failure("cannot read standard input: " + platform::DescribeErrno(readError));
-  }
-  if (writeError != 0) {
-    throw platform::Failure("cannot stage standard input: " + platform::DescribeErrno(writeError));
-  }
-  return total;
-}
+std::string DescriptorName(std::FILE* stream) { return "/dev/fd/" + std::to_string(::fileno(stream)); }
 
-void CopyFromFile(const std::string& path, std::FILE* to) {
-  std::FILE* from = std::fopen(path.c_str(), "rb");
-  if (from == nullptr) return;  // the conversion failed before writing anything
-  char chunk[1 << 16];
-  std::size_t n;
-  int error = 0;
-  while (error == 0 && (n = std::fread(chunk, 1, sizeof chunk, from)) > 0) {
-    if (std::fwrite(chunk, 1, n, to) != n) error = errno;
+// Hands out a line already read, then the rest of the reader's lines. The line's
+// bytes stay where the reader put them until its next call.
+class PeekedReader : public platform::LineReader {
+ public:
+  PeekedReader(std::unique_ptr<platform::LineReader> inner, std::string_view first)
+      : inner_(std::move(inner)), first_(first) {}
+  bool next(std::string_view& line) override {
+    if (pending_) {
+      pending_ = false;
+      line = first_;
+      return true;
+    }
+    return inner_->next(line);
   }
-  std::fclose(from);
-  if (error == 0 && std::fflush(to) != 0) error = errno;
-  if (error != 0) {
-    throw platform::Failure("cannot write standard output: " + platform::DescribeErrno(error));
-  }
-}
 
-// Shows the writer's messages with the staging files named as the user knows them.
+ private:
+  std::unique_ptr<platform::LineReader> inner_;
+  std::string_view first_;
+  bool pending_ = true;
+};
+
+// The services' files, with standard input opened once and read up to its first
+// line; its size is not known, only that it holds something.
+class StreamedFiles : public platform::Files {
+ public:
+  StreamedFiles(platform::Files& inner, std::string stdinName, std::unique_ptr<platform::LineReader> in)
+      : inner_(inner), stdinName_(std::move(stdinName)), in_(std::move(in)) {}
+
+  std::optional<std::uintmax_t> size(const std::string& path) override {
+    if (path == stdinName_ && in_) return 1;
+    return inner_.size(path);
+  }
+  bool isOrdinaryFile(const std::string& path) override { return inner_.isOrdinaryFile(path); }
+  bool isTaken(const std::string& path) override { return inner_.isTaken(path); }
+  bool isTerminal(const std::string& path) override { return inner_.isTerminal(path); }
+  bool sameFile(const std::string& a, const std::string& b) override { return inner_.sameFile(a, b); }
+  std::string identity(const std::string& path) override { return inner_.identity(path); }
+  std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
+    if (path == stdinName_ && in_) return std::move(in_);
+    return inner_.openLines(path);
+  }
+  std::unique_ptr<platform::Output> createOutput(const std::string& path, const std::string& input) override {
+    return inner_.createOutput(path, input);
+  }
+
+ private:
+  platform::Files& inner_;
+  std::string stdinName_;
+  std::unique_ptr<platform::LineReader> in_;
+};
+
+// Shows the writer's messages with the descriptors named as the user knows them.
 class RenamingMessageBox : public platform::MessageBox {
  public:
   RenamingMessageBox(platform::MessageBox& inner, std::vector<std::pair<std::string, std::string>> names)
@@ -60,9 +69,12 @@ class RenamingMessageBox : public platform::MessageBox {
                         platform::DefaultButton defaultButton, const std::string& title) override {
     std::string shown = text;
     for (const auto& [from, to] : names_) {
-      for (std::size_t at = shown.find(from); at != std::string::npos;
-           at = shown.find(from, at + to.size())) {
-        shown.replace(at, from.size(), to);
+      // Quoted, as every message names a file, so that /dev/fd/1 is not found in /dev/fd/10.
+      const std::string quoted = "'" + from + "'";
+      const std::string replacement = "'" + to + "'";
+      for (std::size_t at = shown.find(quoted); at != std::string::npos;
+           at = shown.find(quoted, at + replacement.size())) {
+        shown.replace(at, quoted.size(), replacement);
       }
     }
     return inner_.show(shown, buttons, icon, defaultButton, title);
@@ -82,46 +94,32 @@ void Say(std::FILE* stream, const std::string& text) {
 
 void Complain(std::FILE* err, const std::string& message) { Say(err, "scrivane: " + message + "\n"); }
 
-StagedStreams::StagedStreams(const std::string& input, const std::string& target,
-                             const OptionServices& sv)
+StandardStreams::StandardStreams(const std::string& input, const std::string& target, OptionServices& sv)
     : sv_(sv), inputFile_(input), outputFile_(target) {
   std::vector<std::pair<std::string, std::string>> names;
-  if (input == "-" || target == "-") {
-    // A private folder, removed with its contents by the destructor.
-    std::string pattern = sv.tempFolder + "/scrivane-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw platform::Failure("cannot make a temporary folder in '" + sv.tempFolder +
-                              "': " + platform::DescribeErrno(errno));
+  std::unique_ptr<platform::LineReader> in;
+  if (input == "-") {
+    inputFile_ = DescriptorName(sv.in);
+    names.emplace_back(inputFile_, kStdinName);
+    in = sv.files.openLines(inputFile_);
+    std::string_view first;
+    if (in->next(first)) {
+      in = std::make_unique<PeekedReader>(std::move(in), first);
+    } else {
+      inputEmpty_ = true;
+      in.reset();
     }
-    folder_ = pattern;
   }
-  try {
-    if (input == "-") {
-      inputFile_ = folder_ + "/input.txt";
-      names.emplace_back(inputFile_, kStdinName);
-      inputEmpty_ = CopyToFile(sv.in, inputFile_) == 0;
-    }
-    if (target == "-") {
-      outputFile_ = folder_ + "/output.pdf";
-      stagedOutput_ = true;
-      names.emplace_back(outputFile_, kStdoutName);
-    }
-  } catch (...) {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-    throw;
+  if (target == "-") {
+    outputFile_ = DescriptorName(sv.out);
+    names.emplace_back(outputFile_, kStdoutName);
+    // What the stream holds already goes first.
+    std::fflush(sv.out);
   }
+  files_ = std::make_unique<StreamedFiles>(sv.files, inputFile_, std::move(in));
   messages_ = std::make_unique<RenamingMessageBox>(sv.messages, std::move(names));
 }
 
-StagedStreams::~StagedStreams() {
-  if (folder_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(folder_, ec);
-}
-
-void StagedStreams::deliver() {
-  if (stagedOutput_) CopyFromFile(outputFile_, sv_.out);
-}
+StandardStreams::~StandardStreams() = default;
 
 }  // namespace scrivane

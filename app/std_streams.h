@@ -1,17 +1,15 @@
 #pragma once
 
-// Option mode's standard streams: its messages on standard error, and the
-// staging of standard input and output through files for the writer, which
-// reads and writes files only.
+// Option mode's standard streams: its messages on standard error, and standard
+// input and output streamed through the writer, which reads and writes them as
+// the descriptors they are: no copies, no temporary files.
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "app/options.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 
 namespace scrivane {
@@ -24,34 +22,34 @@ void Say(std::FILE* stream, const std::string& text);
 // Every failure and refusal of option mode is told this way: "scrivane: " and the message.
 void Complain(std::FILE* err, const std::string& message);
 
-// The files one conversion reads and writes in place of "-". Inputs and targets
-// that are ordinary paths are used as they are; standard input is copied into a
-// private folder first, and the PDF for standard output is written there and
-// copied out by deliver(). The folder goes with the object.
-class StagedStreams {
+// What one conversion reads and writes in place of "-": the descriptors of the
+// services' standard input and output, named as /dev/fd/N, which the files seam
+// reads and writes where they stand. Inputs and targets that are ordinary paths
+// are used as they are.
+class StandardStreams {
  public:
-  // Throws platform::Failure when the folder or the copy of standard input cannot be made.
-  StagedStreams(const std::string& input, const std::string& target, const OptionServices& sv);
-  ~StagedStreams();
-  StagedStreams(const StagedStreams&) = delete;
-  StagedStreams& operator=(const StagedStreams&) = delete;
+  // Reads standard input up to its first line when it is the input, so that an
+  // empty one is found before anything is written.
+  StandardStreams(const std::string& input, const std::string& target, OptionServices& sv);
+  ~StandardStreams();
+  StandardStreams(const StandardStreams&) = delete;
+  StandardStreams& operator=(const StandardStreams&) = delete;
 
   const std::string& inputFile() const { return inputFile_; }
   const std::string& outputFile() const { return outputFile_; }
-  // Standard input was read and held nothing.
+  // Standard input is the input and holds nothing.
   bool inputEmpty() const { return inputEmpty_; }
-  // The services' message box, showing the staged files under the names the user knows.
+  // The files for the writer: the services' own, with standard input already opened.
+  platform::Files& files() { return *files_; }
+  // The services' message box, showing the descriptors under the names the user knows.
   platform::MessageBox& messages() { return *messages_; }
-  // Copies a staged PDF to standard output; throws platform::Failure when it cannot be written.
-  void deliver();
 
  private:
-  const OptionServices& sv_;
-  std::string folder_;  // empty when nothing is staged
+  OptionServices& sv_;
   std::string inputFile_;
   std::string outputFile_;
-  bool stagedOutput_ = false;
   bool inputEmpty_ = false;
+  std::unique_ptr<platform::Files> files_;
   std::unique_ptr<platform::MessageBox> messages_;
 };
 

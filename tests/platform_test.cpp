@@ -404,6 +404,34 @@ TEST(StdFilesTest, SameFileSeesLinksAndEquivalentPaths) {
   EXPECT_TRUE(files.sameFile(a, dir.file("here/a.txt")));
 }
 
+// A terminal ends its input once per Ctrl-D; a reader that asked again would
+// wait for a second one.
+TEST(LineReaderTest, ATerminalsInputEndsAtTheFirstEndOfInput) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  // Two bytes, shorter than a byte-order mark, then the end of input.
+  ASSERT_EQ(::write(master, "a\n\x04", 3), 3);
+  std::vector<std::string> lines;
+  std::thread reader([&] {
+    try {
+      lines = ReadLines("/dev/fd/" + std::to_string(slave));
+    } catch (const Failure&) {
+      // the terminal went away under a reader that waited
+    }
+  });
+  for (int i = 0; i < 500 && lines.empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool ended = !lines.empty();
+  ::close(master);  // ends a reader that still waits
+  reader.join();
+  ::close(slave);
+  EXPECT_TRUE(ended) << "the reader waited for a second end of input";
+  EXPECT_EQ(lines, std::vector<std::string>{"a"});
+}
+
 TEST(LineReaderTest, ADescriptorIsReadFromWhereItStands) {
   TempDir dir;
   const std::string path = dir.write("lines", "skip\nfirst\nsecond");
