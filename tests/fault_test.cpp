@@ -394,6 +394,38 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
+// `-o /dev/stdout` with standard output appending to a log: the PDF is added to
+// the log where it stands, and /dev/stdout is left as it is.
+TEST_F(FaultTest, APdfForStandardOutputIsAddedToWhatItLeadsTo) {
+  const std::string input = dir.write("a.txt", text);
+  const std::string log = dir.write("log.txt", "before\n");
+  struct stat before {};
+  ASSERT_EQ(::lstat("/dev/stdout", &before), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(log.c_str(), O_WRONLY | O_APPEND);
+    ::dup2(out, STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    ::execl(SCRIVANE_BINARY, SCRIVANE_BINARY, "-fq", input.c_str(), "-o", "/dev/stdout", nullptr);
+    ::_exit(127);
+  }
+  EXPECT_EQ(WaitFor(pid), 0);
+  const std::string logged = ReadFile(log);
+  ASSERT_TRUE(logged.starts_with("before\n%PDF-1.2\r")) << logged.substr(0, 40);
+  const auto findings = testing::StructureFindings(logged.substr(7));
+  EXPECT_TRUE(findings.empty()) << findings.front();
+  struct stat after {};
+  ASSERT_EQ(::lstat("/dev/stdout", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"a.txt", "log.txt"}));
+}
+
 // Ten conversions of one output at once: each writes a file of its own, so the
 // output always ends as one complete PDF, and nothing else is left.
 TEST_F(FaultTest, ConcurrentRunsForOneOutputLeaveOneSoundPdf) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -405,6 +407,48 @@ TEST_F(WriterTest, WriteFailuresAreReportedOnceAndLeaveNoFile) {
     EXPECT_FALSE(Convert(text));
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '/dev/full': Disk full"});
   }
+}
+
+// Files whose lines run out of memory after the first thousand, as a huge
+// line would.
+class MemoryStarvedFiles : public platform::StdFiles {
+ public:
+  std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
+    struct Starved : platform::LineReader {
+      std::unique_ptr<platform::LineReader> inner;
+      int lines = 0;
+      bool next(std::string_view& line) override {
+        if (++lines > 1000) throw std::bad_alloc();
+        return inner->next(line);
+      }
+    };
+    auto reader = std::make_unique<Starved>();
+    reader->inner = StdFiles::openLines(path);
+    return reader;
+  }
+};
+
+TEST_F(WriterTest, RunningOutOfMemoryIsSaidInWordsAndLeavesNoPdf) {
+  MemoryStarvedFiles starved;
+  PdfWriter hungry(starved, messages, clock);
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "a line of the text\n";
+  input = dir.write("in.txt", text);
+  dir.write("out.pdf", "old");
+  EXPECT_FALSE(hungry.ConvertToPDF(input, output, "", "", "", "", "", "Times-Roman", 10, 0, 8.5f, 11.f));
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Out of memory while converting '" + input + "'"});
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
+}
+
+TEST_F(WriterTest, ADeviceOutputIsWrittenAsAStream) {
+  ASSERT_TRUE(Convert("to nowhere\n"));
+  output = "/dev/null";
+  ASSERT_TRUE(Convert("to nowhere\n"));
+  EXPECT_TRUE(messages.shown.empty());
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST_F(WriterTest, StopsCleanlyAtThePageLimit) {
