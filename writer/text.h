@@ -44,6 +44,9 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out);
 // taken as it stands.
 std::string ToWindows1252(std::string_view text);
 
+// Whether Windows-1252 has a code for the character, and that code.
+bool Windows1252Byte(char32_t c, char& byte);
+
 // Shortest decimal text of a fixed-point count of ten-thousandths (12, 13.2, -0.5).
 std::string FixedText(std::int64_t tenThousandths);
 // Shortest decimal text of a double in plain notation (306, 297.5).

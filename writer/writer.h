@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,10 @@
 #include "platform/message_box.h"
 
 namespace scrivane {
+
+class FontSet;
+class LineShaper;
+struct ShownRun;
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
@@ -47,6 +52,13 @@ struct WriterState {
   std::string buffer;
 };
 
+// Option mode's fonts. With `embed`, text that Windows-1252 lacks is shown in
+// embedded fonts (a font file of the user's first) instead of as "?".
+struct FontSettings {
+  bool embed = false;
+  std::optional<std::string> fontFile;
+};
+
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
 // putline with exact byte offsets. Failures are shown through the message box,
 // titled with the application title, and the conversion goes on or ends as each
@@ -54,6 +66,12 @@ struct WriterState {
 class PdfWriter {
  public:
   PdfWriter(platform::Files& files, platform::MessageBox& messages, platform::Clock& clock);
+  ~PdfWriter();
+  PdfWriter(const PdfWriter&) = delete;
+  PdfWriter& operator=(const PdfWriter&) = delete;
+
+  // Applies to the conversions that follow.
+  void setFontSettings(FontSettings settings) { fontSettings_ = std::move(settings); }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -79,6 +97,8 @@ class PdfWriter {
   std::optional<std::int32_t> startpage();
   void endpage(std::int32_t streamstart);
   void endpdf();
+  // After the last page: the embedded fonts and the Resources object that names them.
+  void writefonts();
 
   WriterState& state() { return s_; }
   const WriterState& state() const { return s_; }
@@ -106,6 +126,15 @@ class PdfWriter {
   // Closes the open page and opens the next; false when no further page can be had.
   bool pageBreak(std::int32_t& streamstart);
   void flushBuffer();
+  // Whether some line of the input needs an embedded font.
+  bool inputNeedsFonts();
+  // Lays out a line that needs embedded fonts, cut like any other; false when no
+  // further page can be had.
+  bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int32_t& streamstart);
+  void writeShownLine(std::u32string_view text);
+  void writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
+                   std::string_view data);
+  void reportMissingGlyphs();
 
   platform::Files& files_;
   platform::MessageBox& messages_;
@@ -114,6 +143,10 @@ class PdfWriter {
   bool failed_ = false;       // some failure was reported during this conversion
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
   bool pageOpen_ = false;
+  FontSettings fontSettings_;
+  bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
+  std::unique_ptr<FontSet> fonts_;
+  std::unique_ptr<LineShaper> shaper_;
 };
 
 }  // namespace scrivane
