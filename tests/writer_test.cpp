@@ -283,7 +283,7 @@ TEST_F(WriterTest, TextAndInfoReachThePdfAsWindows1252) {
   const std::string pdf = ReadFile(output);
   EXPECT_NE(pdf.find("T* (caf\xE9 \x80 5 ?\r\n) Tj"), std::string::npos);
   EXPECT_NE(pdf.find("T* (latin1 \xE9t\xE9\r\n) Tj"), std::string::npos);
-  EXPECT_NE(pdf.find("/Author (\xC9mile)\r"), std::string::npos);
+  EXPECT_NE(pdf.find("/Author <FEFF00C9006D0069006C0065>\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Creator (c\\\\d)\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Keywords (k\\(1)\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Title (a\\)b)\r"), std::string::npos);
@@ -292,6 +292,27 @@ TEST_F(WriterTest, TextAndInfoReachThePdfAsWindows1252) {
   EXPECT_NE(text.find("caf\xC3\xA9 \xE2\x82\xAC 5 ?"), std::string::npos) << text;
   EXPECT_NE(testing::RunCommand("pdfinfo " + testing::ShellQuote(output)).output.find("a)b"),
             std::string::npos);
+}
+
+TEST_F(WriterTest, InfoValuesReadBackAsTheCharactersGiven) {
+  input = dir.write("in.txt", "text\n");
+  const std::string title = "\xE2\x80\x9CQuoted\xE2\x80\x9D \xE2\x80\x93 5 \xE2\x82\xAC \xE2\x84\xA2";
+  const std::string greek = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC";
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";
+  // Windows-1252 bytes that are not UTF-8: read as the characters they stand for.
+  const std::string latin1 = "Caf\xE9 \x93x\x94";
+  ASSERT_TRUE(writer.ConvertToPDF(input, output, greek, latin1, "plain (ascii)", chinese, title,
+                                  "Times-Roman", 10, 0, 8.5f, 11.f));
+  EXPECT_TRUE(testing::QpdfFindings(output).empty());
+  const std::string info = testing::RunCommand("pdfinfo " + testing::ShellQuote(output)).output;
+  EXPECT_NE(info.find("Title:           " + title + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Author:          " + greek + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Subject:         " + chinese + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Creator:         Caf\xC3\xA9 \xE2\x80\x9Cx\xE2\x80\x9D\n"), std::string::npos)
+      << info;
+  EXPECT_NE(info.find("Keywords:        plain (ascii)\n"), std::string::npos) << info;
+  // An ASCII value keeps its literal form byte for byte.
+  EXPECT_NE(ReadFile(output).find("\r/Keywords (plain \\(ascii\\))\r"), std::string::npos);
 }
 
 TEST_F(WriterTest, PutlineFlushesOnlyPastThirtyTwoThousand) {

@@ -47,6 +47,14 @@ std::string ToWindows1252(std::string_view text);
 // Whether Windows-1252 has a code for the character, and that code.
 bool Windows1252Byte(char32_t c, char& byte);
 
+// A document information value as a PDF string: an ASCII value as a literal
+// string, escaped as the text lines are; any other value as a hexadecimal
+// string of its UTF-16BE form after the byte-order mark (<FEFF...>), because
+// readers take literal Info strings as PDFDocEncoding, not Windows-1252. The
+// value is read as UTF-8; a byte that starts no valid sequence stands for its
+// Windows-1252 character.
+std::string InfoString(std::string_view value);
+
 // Shortest decimal text of a fixed-point count of ten-thousandths (12, 13.2, -0.5).
 std::string FixedText(std::int64_t tenThousandths);
 // Shortest decimal text of a double in plain notation (306, 297.5).

@@ -41,9 +41,6 @@ std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
 
-// An Info value as it must stand between parentheses.
-std::string InfoValue(const std::string& value) { return EscapeLiteral(ToWindows1252(value)); }
-
 std::string_view TrimSpaces(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -247,13 +244,13 @@ void PdfWriter::writepreamble() {
     s_.infoobj = s_.objcount;
     openObject(s_.infoobj);
     putline("<<", false);
-    putline("/Author (" + InfoValue(s_.author) + ")", false);
+    putline({"/Author ", InfoString(s_.author)}, false);
     putline(std::string("/CreationDate (") + date + ")", false);
-    putline("/Creator (" + InfoValue(s_.creator) + ")", false);
+    putline({"/Creator ", InfoString(s_.creator)}, false);
     putline(std::string("/Producer (") + kProducer + ")", false);
-    putline("/Title (" + InfoValue(s_.title) + ")", false);
-    putline("/Subject (" + InfoValue(s_.subject) + ")", false);
-    putline("/Keywords (" + InfoValue(s_.keywords) + ")", false);
+    putline({"/Title ", InfoString(s_.title)}, false);
+    putline({"/Subject ", InfoString(s_.subject)}, false);
+    putline({"/Keywords ", InfoString(s_.keywords)}, false);
     putline(">>", false);
     closeObject();
 
