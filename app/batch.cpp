@@ -76,6 +76,7 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
       return false;
     }
     PdfWriter writer(sv.files, streams.messages(), sv.clock);
+    writer.setFontSettings({true, o.fontFile});
     const bool clean = writer.ConvertToPDF(
         streams.inputFile(), streams.outputFile(), o.author, o.creator, o.keywords, o.subject,
         o.title, o.font, o.size, o.rotation, o.pwidth, o.pheight);

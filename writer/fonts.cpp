@@ -419,15 +419,52 @@ int FontSet::fontFor(char32_t c, int preferred) {
       break;
     }
   }
+  if (chosen < 0) {
+    // HarfBuzz draws a character that a font lacks from the parts it decomposes
+    // into, when the font has them all (Hangul syllables from their letters).
+    std::u32string parts;
+    hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
+    std::u32string pending(1, c);
+    while (!pending.empty() && parts.size() < 8) {
+      const char32_t p = pending.back();
+      pending.pop_back();
+      hb_codepoint_t a = 0, b = 0;
+      if (hb_unicode_decompose(u, p, &a, &b) != 0) {
+        if (b != 0) pending.push_back(b);
+        pending.push_back(a);
+      } else {
+        parts.push_back(p);
+      }
+    }
+    if (parts.size() > 1) {
+      for (std::size_t k = 0; k < candidates_.size() && chosen < 0; ++k) {
+        bool all = true;
+        for (char32_t p : parts) all = all && candidateHas(k, p);
+        if (all) chosen = static_cast<int>(k);
+      }
+    }
+  }
   cache_.emplace(c, chosen);
   return chosen;
 }
 
 int FontSet::fallbackFont() {
+  if (fallback_) return *fallback_;
+  // The first font whose missing-glyph glyph is a visible box; some draw nothing.
+  int first = -1;
   for (std::size_t k = 0; k < candidates_.size(); ++k) {
-    if (load(k) != nullptr) return static_cast<int>(k);
+    EmbeddedFont* font = load(k);
+    if (font == nullptr) continue;
+    if (first < 0) first = static_cast<int>(k);
+    hb_glyph_extents_t extents{};
+    if (hb_font_get_glyph_extents(font->hbFont(), 0, &extents) != 0 && extents.width != 0 &&
+        extents.height != 0) {
+      fallback_ = static_cast<int>(k);
+      return *fallback_;
+    }
   }
-  return -1;
+  fallback_ = first;
+  return first;
 }
 
 EmbeddedFont& FontSet::font(int index) { return *candidates_[static_cast<std::size_t>(index)]->font; }

@@ -102,6 +102,7 @@ class FontSet {
   std::vector<std::unique_ptr<Candidate>> candidates_;
   std::vector<int> usedOrder_;
   std::map<char32_t, int> cache_;
+  std::optional<int> fallback_;
 };
 
 }  // namespace scrivane

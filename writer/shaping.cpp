@@ -119,7 +119,7 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
     if (chosen < 0) {
-      chosen = preferred >= 0 ? preferred : fonts_.fallbackFont();
+      chosen = fonts_.fallbackFont();
       ++missing_.count;
       if (missing_.first.size() < MissingGlyphs::kShown &&
           missing_.first.find(c) == std::u32string::npos) {
@@ -199,8 +199,10 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
   const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
 
-  // Each cluster's characters go to its glyphs: a glyph that is the font's own
-  // glyph for one of them stands for that one, the first glyph for the rest.
+  // A cluster's characters go to its glyphs one by one in reading order, the
+  // last glyph that gets any taking the rest: so the text comes back in reading
+  // order without gaps even where glyphs are reordered (the short i of
+  // Devanagari), decomposed or joined.
   std::vector<std::u32string> texts(count);
   std::vector<std::uint32_t> starts;
   for (unsigned g = 0; g < count; ++g) starts.push_back(info[g].cluster);
@@ -215,25 +217,16 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   for (std::size_t k = 0; k < starts.size(); ++k) {
     const std::size_t begin = starts[k];
     const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : hi;
-    const std::vector<unsigned>& glyphs = members[k];
-    if (glyphs.size() == 1) {
-      texts[glyphs[0]] = std::u32string(text.substr(begin, end - begin));
-      continue;
+    std::vector<unsigned>& glyphs = members[k];
+    // Glyphs come in page order; right to left, reading order is the reverse.
+    if (rtl) std::reverse(glyphs.begin(), glyphs.end());
+    const std::size_t chars = end - begin;
+    const std::size_t carriers = std::min(chars, glyphs.size());
+    for (std::size_t j = 0; j < carriers; ++j) {
+      const std::size_t from = begin + j;
+      const std::size_t to = j + 1 == carriers ? end : from + 1;
+      texts[glyphs[j]] = std::u32string(text.substr(from, to - from));
     }
-    std::u32string rest;
-    for (std::size_t i = begin; i < end; ++i) {
-      hb_codepoint_t own = 0;
-      const bool hasOwn = hb_font_get_nominal_glyph(font.hbFont(), text[i], &own) != 0;
-      auto match = std::find_if(glyphs.begin(), glyphs.end(), [&](unsigned g) {
-        return hasOwn && own != 0 && info[g].codepoint == own && texts[g].empty();
-      });
-      if (match != glyphs.end()) {
-        texts[*match].push_back(text[i]);
-      } else {
-        rest.push_back(text[i]);
-      }
-    }
-    texts[glyphs[0]].insert(0, rest);
   }
 
   // Positions: the PDF advances each glyph by its width; the differences to
