@@ -77,6 +77,7 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
     }
     PdfWriter writer(streams.files(), streams.messages(), sv.clock);
     writer.setLayout(o.layout);
+    writer.setFontSettings({true, o.fontFile, input != "-"});
     return writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
                                o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
                                o.pwidth, o.pheight);

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/options.h"
+#include "writer/fonts.h"
 
 namespace scrivane {
 namespace {
@@ -110,6 +111,16 @@ void ApplyPreserve(const std::string&, Options& o) {
   if (o.layout.tabSize == 0) o.layout.tabSize = kPreserveTabSize;
 }
 
+void ApplyFontFile(const std::string& value, Options& o) {
+  if (value.empty()) throw UsageError("the path is empty");
+  try {
+    const EmbeddedFont font(value, 0);
+  } catch (const std::exception& e) {
+    throw UsageError(e.what());
+  }
+  o.fontFile = value;
+}
+
 void ApplyOutput(const std::string& value, Options& o) {
   if (value.empty()) throw UsageError("the path is empty");
   o.output = value;
@@ -120,6 +131,10 @@ constexpr ValueKind kValue = ValueKind::Value;
 
 const OptionSpec kTable[] = {
     {"font", 0, kValue, "NAME", "Courier, Times-Roman (default) or Arial, in any case", ApplyFont},
+    {"font-file", 0, kValue, "PATH",
+     "a TrueType or OpenType font, tried first for the\n"
+     "characters that Windows-1252 lacks",
+     ApplyFontFile},
     {"size", 0, kValue, "POINTS", "font size, a whole number from 1 to 72 (default 10)",
      ApplySize},
     {"rotate", 0, kValue, "DEGREES", "page rotation: 0 (default), 90, 180 or 270", ApplyRotate},

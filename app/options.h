@@ -44,6 +44,7 @@ enum class OverwritePolicy { Ask, Force, Never };
 // Everything the options of one run decide.
 struct Options {
   std::string font = "Times-Roman";
+  std::optional<std::string> fontFile;  // tried first for what Windows-1252 lacks
   std::int16_t size = 10;
   std::int16_t rotation = 0;
   float pwidth = 8.5f;   // inches

@@ -136,6 +136,25 @@ TEST_F(ProgramRun, Utf16InputGivesThePdfOfItsUtf8Twin) {
   }
 }
 
+TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndToldOfFromAPipe) {
+  const std::string greek = "Kal\xCE\xB7m\xCE\xAD\xCF\x81\xCE\xB1 \xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5\n";
+  dir_.write("greek.txt", greek);
+  CommandResult r = Run("-q greek.txt 2>err.txt");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir_.file("err.txt")), "");
+  EXPECT_TRUE(ReadFile(dir_.file("greek.pdf")).starts_with("%PDF-1.3"));
+  EXPECT_TRUE(testing::PdfToText(dir_.file("greek.pdf")).starts_with(greek));
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("greek.pdf")).empty());
+
+  // A pipe cannot be read twice to choose the fonts: the text keeps "?", and says so.
+  r = Run("-q - -o piped.pdf <greek.txt");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(ReadFile(dir_.file("piped.pdf")).starts_with("%PDF-1.2"));
+  EXPECT_NE(r.output.find("In 'standard input', 1 line holds characters that Windows-1252 lacks"),
+            std::string::npos)
+      << r.output;
+}
+
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {
   dir_.write("a.txt", "a\n");
   dir_.write("b.txt", "b\n");

@@ -129,6 +129,7 @@ void PdfWriter::writeShapedText() {
     while (in->next(raw)) {
       std::string_view line = raw;
       if (!IsAscii(line)) {
+        noteUnshown(raw);
         transcoded = ToWindows1252(line);
         line = transcoded;
       }

@@ -241,6 +241,11 @@ char ToCp1252(char32_t c) {
 
 }  // namespace
 
+bool Windows1252Byte(char32_t c, char& byte) {
+  byte = ToCp1252(c);
+  return byte != '?' || c == U'?';
+}
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);

@@ -57,6 +57,9 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out);
 // taken as it stands.
 std::string ToWindows1252(std::string_view text);
 
+// Whether Windows-1252 has a code for the character, and that code.
+bool Windows1252Byte(char32_t c, char& byte);
+
 // A document information value as a PDF string: an ASCII value as a literal
 // string, escaped as the text lines are; any other value as a hexadecimal
 // string of its UTF-16BE form after the byte-order mark (<FEFF...>), because

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "writer/fonts.h"
+#include "writer/shaping.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -41,6 +43,8 @@ PdfWriter::PdfWriter(platform::Files& files, platform::MessageBox& messages,
                      platform::Clock& clock)
     : files_(files), messages_(messages), clock_(clock) {}
 
+PdfWriter::~PdfWriter() = default;
+
 bool PdfWriter::FileExists(const std::string& filename) {
   const auto size = files_.size(filename);
   return size.has_value() && *size > 0;
@@ -70,6 +74,10 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   writeFailed_ = false;
   pageOpen_ = false;
   output_.reset();
+  embedding_ = false;
+  unshownLines_ = 0;
+  shaper_.reset();
+  fonts_.reset();
   if (!FileExists(filename)) {
     report("File '" + filename + "' does not exist.");
     return false;
@@ -91,6 +99,13 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
     s_.subject = TextSubject;
     s_.title = TextTitle;
     s_.outfile = outputfile;
+    // The header names the version, so the input is looked at once before it.
+    if (fontSettings_.embed && fontSettings_.rereadable &&
+        files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
+      fonts_ = std::make_unique<FontSet>(s_.fontname, fontSettings_.fontFile);
+      shaper_ = std::make_unique<LineShaper>(*fonts_);
+      embedding_ = true;
+    }
   } catch (const std::exception& e) {
     report(describe(e));
     return false;
@@ -99,6 +114,11 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   startpdf();
   writepreamble();
   writetext();
+  if (embedding_) {
+    writefonts();
+    reportMissingGlyphs();
+  }
+  reportUnshown();
   endpdf();
   closepdf();
   return !failed_;
@@ -235,7 +255,8 @@ void PdfWriter::openObject(std::int32_t object) {
 void PdfWriter::closeObject() { putline("endobj", false); }
 
 void PdfWriter::startpdf() {
-  putline("%PDF-1.2", false);
+  // A TrueType font inside a CIDFont needs PDF 1.3.
+  putline(embedding_ ? "%PDF-1.3" : "%PDF-1.2", false);
   putline("%\xE2\xE3\xCF\xD3", false);
 }
 
@@ -287,12 +308,16 @@ void PdfWriter::writepreamble() {
     closeObject();
 
     s_.objcount += 1;
-    openObject(s_.objcount);
-    putline("<<", false);
-    putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
-    putline("  /ProcSet [ /PDF /Text ]", false);
-    putline(">>", false);
-    closeObject();
+    // The fonts that will be embedded are known only after the last page,
+    // and the Resources object that names them waits until then.
+    if (!embedding_) {
+      openObject(s_.objcount);
+      putline("<<", false);
+      putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
+      putline("  /ProcSet [ /PDF /Text ]", false);
+      putline(">>", false);
+      closeObject();
+    }
   } catch (const std::exception& e) {
     report(describe(e));
   }
@@ -363,6 +388,14 @@ void PdfWriter::writetext() {
       if (s_.lineno >= s_.linesperpage || hasFormFeed) {
         if (!pageBreak(streamstart)) return;
       }
+      if (embedding_) {
+        if (const auto text = TextNeedingFonts(raw)) {
+          if (!writeShapedLine(*text, hasFormFeed, streamstart)) return;
+          continue;
+        }
+      } else {
+        noteUnshown(raw);
+      }
       // Escaping adds no blanks and removes none, so the blanks around a line can
       // be trimmed before it is escaped; most lines are then escaped straight
       // into the output.
@@ -430,6 +463,276 @@ void PdfWriter::writetext() {
       endpage(streamstart);
     }
   }
+}
+
+bool PdfWriter::inputNeedsFonts() {
+  auto in = files_.openLines(s_.infile);
+  std::string_view raw;
+  while (in->next(raw)) {
+    if (TextNeedingFonts(raw)) return true;
+  }
+  return false;
+}
+
+bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
+                                std::int64_t& streamstart) {
+  const std::size_t first = text.find_first_not_of(U' ');
+  text = first == std::u32string_view::npos
+             ? std::u32string_view{}
+             : text.substr(first, text.find_last_not_of(U' ') - first + 1);
+  const std::int64_t W = s_.charsperline;
+  if (static_cast<std::int64_t>(text.size()) <= W) {
+    writeShownLine(text);
+    return true;
+  }
+  // Cut as the classic layout does, each character counting one, but only
+  // where a cluster begins.
+  if (W < 1) throw Failure(platform::kInvalidArgument);
+  if (W > 32767) throw Failure(platform::kOverflow);
+  const std::vector<bool> cuts = CutPoints(text);
+  const auto width = static_cast<std::size_t>(W);
+  const std::size_t half = width / 2;
+  const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
+  std::size_t start = 0;
+  while (text.size() - start > width) {
+    std::size_t cut = 0;
+    for (std::size_t p = width; p >= half && p > 0; --p) {
+      const char32_t c = text[start + p - 1];
+      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c)) && cuts[start + p]) {
+        cut = p;
+        break;
+      }
+    }
+    if (cut == 0) {
+      cut = width;
+      while (cut > 0 && !cuts[start + cut]) --cut;
+      if (cut == 0) {
+        // One cluster longer than a line stays whole.
+        cut = width;
+        while (start + cut < text.size() && !cuts[start + cut]) ++cut;
+        if (start + cut >= text.size()) break;
+      }
+    }
+    writeShownLine(text.substr(start, cut));
+    start += cut;
+    s_.lineno += 1;
+    const bool formFeedAhead = lastFormFeed != std::u32string_view::npos && lastFormFeed >= start;
+    if (s_.lineno >= s_.linesperpage || formFeedAhead) {
+      if (!pageBreak(streamstart)) return false;
+    }
+  }
+  s_.lineno += 1;
+  writeShownLine(text.substr(start));
+  return true;
+}
+
+void PdfWriter::writeShownLine(std::u32string_view text) {
+  const std::string size = FixedText(s_.fontsize);
+  putline("T*", false);
+  int current = -1;  // F1
+  std::int32_t rise = 0;
+  std::string line;
+  char hex[8];
+  for (const ShownRun& run : shaper_->shape(text)) {
+    line.clear();
+    if (run.font != current) {
+      line = run.font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(run.font)) + " ";
+      line += size;
+      line += " Tf ";
+      current = run.font;
+    }
+    if (run.font < 0) {
+      if (rise != 0) {
+        line += "0 Ts ";
+        rise = 0;
+      }
+      line += '(';
+      AppendEscaped(line, run.classic);
+      line += ") Tj";
+      putline(line, false);
+      continue;
+    }
+    // One TJ for each stretch on one baseline; a mark raised above its letter
+    // gets a text rise of its own.
+    std::size_t g = 0;
+    while (g < run.glyphs.size()) {
+      if (run.glyphs[g].rise != rise) {
+        rise = run.glyphs[g].rise;
+        line += DoubleText(std::round(static_cast<double>(rise) * static_cast<double>(s_.fontsize) /
+                                      1e4) / 1000.0);
+        line += " Ts ";
+      }
+      line += '[';
+      bool open = false;
+      for (; g < run.glyphs.size() && run.glyphs[g].rise == rise; ++g) {
+        const ShownRun::Glyph& glyph = run.glyphs[g];
+        if (glyph.before != 0) {
+          if (open) line += '>';
+          open = false;
+          line += ' ';
+          line += std::to_string(glyph.before);
+          line += ' ';
+        }
+        if (!open) line += '<';
+        open = true;
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(glyph.code));
+        line += hex;
+      }
+      if (open) line += '>';
+      if (g == run.glyphs.size() && run.after != 0) {
+        line += ' ';
+        line += std::to_string(run.after);
+      }
+      line += "] TJ";
+      putline(line, false);
+      line.clear();
+    }
+  }
+  // Later lines and the page number are shown in F1 on the baseline.
+  line.clear();
+  if (rise != 0) line = "0 Ts";
+  if (current >= 0) {
+    if (!line.empty()) line += ' ';
+    line += "/F1 " + size + " Tf";
+  }
+  if (!line.empty()) putline(line, false);
+}
+
+void PdfWriter::writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
+                            std::string_view data) {
+  openObject(object);
+  putline("<<", false);
+  putline("/Length " + std::to_string(data.size()), false);
+  for (std::string_view entry : entries) putline(entry, false);
+  putline(">>", false);
+  putline("stream", false);
+  // The bytes as one line: its line end is the one that comes before "endstream".
+  putline(data, false);
+  putline("endstream", false);
+  closeObject();
+}
+
+void PdfWriter::writefonts() {
+  std::string fontEntries = "/F1 " + Reference(s_.resourcesobj - 2);
+  try {
+    for (const int index : fonts_->usedOrder()) {
+      const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));
+      FontObjects f;
+      try {
+        f = fonts_->font(index).finish();
+      } catch (const std::exception& e) {
+        // A font that cannot be embedded leaves its text unshown, the rest stays.
+        report(e.what());
+        continue;
+      }
+      const std::int32_t type0 = ++s_.objcount;
+      const std::int32_t cidfont = ++s_.objcount;
+      const std::int32_t descriptor = ++s_.objcount;
+      const std::int32_t program = ++s_.objcount;
+      const std::int32_t map = f.cidToGidMap.empty() ? 0 : ++s_.objcount;
+      const std::int32_t tounicode = ++s_.objcount;
+
+      openObject(type0);
+      putline("<<", false);
+      putline("/Type /Font", false);
+      putline("/Subtype /Type0", false);
+      putline("/BaseFont /" + f.baseFont, false);
+      putline("/Encoding /Identity-H", false);
+      putline("/DescendantFonts [ " + Reference(cidfont) + " ]", false);
+      putline("/ToUnicode " + Reference(tounicode), false);
+      putline(">>", false);
+      closeObject();
+
+      openObject(cidfont);
+      putline("<<", false);
+      putline("/Type /Font", false);
+      putline(f.cff ? "/Subtype /CIDFontType0" : "/Subtype /CIDFontType2", false);
+      putline("/BaseFont /" + f.baseFont, false);
+      putline("/CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>", false);
+      putline("/FontDescriptor " + Reference(descriptor), false);
+      putline("/DW " + std::to_string(f.defaultWidth), false);
+      putline("/W [", false);
+      for (const std::string& w : f.widths) putline(w, false);
+      putline("]", false);
+      if (map != 0) putline("/CIDToGIDMap " + Reference(map), false);
+      putline(">>", false);
+      closeObject();
+
+      openObject(descriptor);
+      putline("<<", false);
+      putline("/Type /FontDescriptor", false);
+      putline("/FontName /" + f.baseFont, false);
+      putline("/Flags " + std::to_string(f.flags), false);
+      putline("/FontBBox [ " + std::to_string(f.bbox[0]) + " " + std::to_string(f.bbox[1]) + " " +
+                  std::to_string(f.bbox[2]) + " " + std::to_string(f.bbox[3]) + " ]",
+              false);
+      putline("/ItalicAngle " + f.italicAngle, false);
+      putline("/Ascent " + std::to_string(f.ascent), false);
+      putline("/Descent " + std::to_string(f.descent), false);
+      putline("/CapHeight " + std::to_string(f.capHeight), false);
+      putline("/StemV " + std::to_string(f.stemV), false);
+      putline((f.cff ? "/FontFile3 " : "/FontFile2 ") + Reference(program), false);
+      putline(">>", false);
+      closeObject();
+
+      if (f.cff) {
+        writeStream(program, {"/Subtype /CIDFontType0C"}, f.program);
+      } else {
+        writeStream(program, {"/Length1 " + std::to_string(f.program.size())}, f.program);
+      }
+      if (map != 0) writeStream(map, {}, f.cidToGidMap);
+      writeStream(tounicode, {}, f.toUnicode);
+      fontEntries += " " + resource + " " + Reference(type0);
+    }
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+  try {
+    openObject(s_.resourcesobj);
+    putline("<<", false);
+    putline("  /Font << " + fontEntries + " >>", false);
+    putline("  /ProcSet [ /PDF /Text ]", false);
+    putline(">>", false);
+    closeObject();
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
+void PdfWriter::reportMissingGlyphs() {
+  const MissingGlyphs& missing = shaper_->missing();
+  if (missing.count == 0) return;
+  std::string text = std::to_string(missing.count) +
+                     (missing.count == 1 ? " character has" : " characters have") +
+                     " no glyph in any installed font and " +
+                     (missing.count == 1 ? "is" : "are") + " drawn as an empty box:";
+  char code[16];
+  for (char32_t c : missing.first) {
+    std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(c));
+    text += code;
+  }
+  if (missing.count > missing.first.size()) text += " ...";
+  // A notice, not a failure: the document is complete.
+  messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                 platform::DefaultButton::First, platform::kAppTitle);
+}
+
+void PdfWriter::noteUnshown(std::string_view raw) {
+  if (fontSettings_.embed && TextNeedingFonts(raw)) unshownLines_ += 1;
+}
+
+void PdfWriter::reportUnshown() {
+  if (unshownLines_ == 0) return;
+  const std::string why = fontSettings_.rereadable
+                              ? "fonts are not embedded yet for text laid out with --keep-spaces, "
+                                "--tab-size, --fit or --preserve"
+                              : "fonts are embedded only for an input that can be read twice "
+                                "(a file, not standard input or a pipe)";
+  const std::string text = std::to_string(unshownLines_) +
+                           (unshownLines_ == 1 ? " line holds" : " lines hold") +
+                           " characters that Windows-1252 lacks, shown as \"?\", since " + why;
+  messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                 platform::DefaultButton::First, platform::kAppTitle);
 }
 
 std::optional<std::int64_t> PdfWriter::startpage() {

@@ -15,6 +15,10 @@
 
 namespace scrivane {
 
+class FontSet;
+class LineShaper;
+struct ShownRun;
+
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
 // The largest offset the ten digits of a cross-reference entry can hold.
@@ -66,6 +70,16 @@ struct LayoutSettings {
   bool classicLines() const { return !keepSpaces && tabSize == 0 && !fit; }
 };
 
+// Option mode's fonts. With `embed`, text that Windows-1252 lacks is shown in
+// embedded fonts (a font file of the user's first) instead of as "?".
+struct FontSettings {
+  bool embed = false;
+  std::optional<std::string> fontFile;
+  // The fonts are chosen by a first reading of the input, which a stream
+  // (standard input, a pipe) does not allow: its lines keep "?" and a warning.
+  bool rereadable = true;
+};
+
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
 // putline with exact byte offsets. Failures are shown through the message box,
 // titled with the application title, and the conversion goes on or ends as each
@@ -76,6 +90,12 @@ struct LayoutSettings {
 class PdfWriter {
  public:
   PdfWriter(platform::Files& files, platform::MessageBox& messages, platform::Clock& clock);
+  ~PdfWriter();
+  PdfWriter(const PdfWriter&) = delete;
+  PdfWriter& operator=(const PdfWriter&) = delete;
+
+  // Applies to the conversions that follow.
+  void setFontSettings(FontSettings settings) { fontSettings_ = std::move(settings); }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -108,6 +128,8 @@ class PdfWriter {
   // Ends the output: the document replaces the output file when no failure but
   // the page limit spoiled it, else it is discarded. True when it was kept.
   bool closepdf();
+  // After the last page: the embedded fonts and the Resources object that names them.
+  void writefonts();
 
   WriterState& state() { return s_; }
   const WriterState& state() const { return s_; }
@@ -144,6 +166,18 @@ class PdfWriter {
   std::int64_t maxLocation() const;
   void flushBuffer();
   void writeFailure(const std::string& description);
+  // Whether some line of the input needs an embedded font.
+  bool inputNeedsFonts();
+  // Lays out a line that needs embedded fonts, cut like any other; false when no
+  // further page can be had.
+  bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
+  void writeShownLine(std::u32string_view text);
+  void writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
+                   std::string_view data);
+  void reportMissingGlyphs();
+  // Counts a line whose characters beyond Windows-1252 are shown as "?".
+  void noteUnshown(std::string_view raw);
+  void reportUnshown();
 
   platform::Files& files_;
   platform::MessageBox& messages_;
@@ -155,6 +189,11 @@ class PdfWriter {
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
   bool pageOpen_ = false;
+  FontSettings fontSettings_;
+  std::int64_t unshownLines_ = 0;
+  bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
+  std::unique_ptr<FontSet> fonts_;
+  std::unique_ptr<LineShaper> shaper_;
 };
 
 }  // namespace scrivane
