@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "version.h"
+#include "writer/writer.h"
 
 namespace scrivane {
 
@@ -33,12 +34,17 @@ inline constexpr int kMinFontSize = 1;
 inline constexpr int kMaxFontSize = 72;
 inline constexpr double kMinPageInches = 3;
 inline constexpr double kMaxPageInches = 45;
+inline constexpr int kMinTabSize = 1;
+inline constexpr int kMaxTabSize = 32;
+// The tab size of --preserve, the one of terminals, editors and most source code.
+inline constexpr int kPreserveTabSize = 8;
 
 enum class OverwritePolicy { Ask, Force, Never };
 
 // Everything the options of one run decide.
 struct Options {
   std::string font = "Times-Roman";
+  std::optional<std::string> fontFile;  // tried first for what Windows-1252 lacks
   std::int16_t size = 10;
   std::int16_t rotation = 0;
   float pwidth = 8.5f;   // inches
@@ -47,6 +53,8 @@ struct Options {
   std::string creator = platform::kWindowCaption;
   std::optional<std::string> output;  // "-" is standard output
   std::vector<std::string> inputs;    // "-" is standard input
+  // Option mode has no page limit; the rest of the layout is classic unless asked.
+  LayoutSettings layout{.unlimitedPages = true};
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool quiet = false;
   bool help = false;
@@ -70,8 +78,8 @@ std::optional<std::pair<double, double>> ParsePageSize(const std::string& text);
 
 // Whether the arguments ask for option mode: not when their whole text (joined
 // by blanks, one enclosing pair of double quotes removed) names an existing,
-// non-empty file, which converts as it always did; else when the first
-// argument begins with "-".
+// non-empty file, which converts as it always did; else when any argument
+// begins with "-".
 bool IsOptionMode(const std::vector<std::string>& args, platform::Files& files);
 bool IsOptionMode(const std::vector<std::string>& args);
 
@@ -85,7 +93,6 @@ struct OptionServices {
   std::FILE* err;  // usage errors and progress
   bool outIsTerminal = false;
   bool errIsTerminal = false;
-  std::string tempFolder = "/tmp";  // where standard input and output are staged
 };
 
 // Runs option mode and returns the exit status: 0 when every file converted,

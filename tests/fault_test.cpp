@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,11 +19,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/std_files.h"
 #include "tests/support/fakes.h"
 #include "tests/support/pdf_structure.h"
@@ -50,7 +54,8 @@ struct Outcome {
 // when the tests run as root), with `environment` ("NAME=value") added. Killed
 // after 60 seconds.
 Outcome RunScrivane(const std::vector<std::string>& args, const std::string& cwd,
-                    bool unprivileged = false, const std::vector<std::string>& environment = {}) {
+                    bool unprivileged = false, const std::vector<std::string>& environment = {},
+                    const std::string& program = SCRIVANE_BINARY) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
   const pid_t pid = ::fork();
@@ -68,10 +73,10 @@ Outcome RunScrivane(const std::vector<std::string>& args, const std::string& cwd
     if (unprivileged && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(126);
     }
-    std::vector<char*> argv{const_cast<char*>(SCRIVANE_BINARY)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(SCRIVANE_BINARY, argv.data());
+    ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   ::close(out[1]);
@@ -98,6 +103,45 @@ Outcome RunScrivane(const std::vector<std::string>& args, const std::string& cwd
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   return result;
 }
+
+// A folder that the user nobody can reach wherever the checkout and TMPDIR lie
+// (under /root, in a home folder of mode 0700, in a `mktemp -d` folder), with a
+// copy of the program in it: made in /tmp, which everyone may enter.
+class NobodysFolder {
+ public:
+  NobodysFolder() {
+    std::string pattern = "/tmp/scrivane-nobody-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp in /tmp failed");
+    path_ = pattern;
+    ::chmod(path_.c_str(), 0755);
+    program_ = path_ + "/scrivane";
+    std::filesystem::copy_file(SCRIVANE_BINARY, program_);
+    ::chmod(program_.c_str(), 0755);
+  }
+  ~NobodysFolder() {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+  }
+  NobodysFolder(const NobodysFolder&) = delete;
+  NobodysFolder& operator=(const NobodysFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  const std::string& program() const { return program_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  std::string write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(file(name), std::ios::binary) << bytes;
+    return file(name);
+  }
+
+ private:
+  std::string path_;
+  std::string program_;
+};
 
 std::string Text() {
   std::string text;
@@ -164,11 +208,16 @@ TEST_F(FaultTest, AFileSystemThatFillsUpLeavesNoPartialPdf) {
     std::filesystem::copy_file(scratch.write("n.txt", big), input);
   }
 
+  const std::string old = "%PDF-1.2\r% an old document\r";
+  std::ofstream(small + "/notes.pdf", std::ios::binary) << old;
+
   const Outcome r = RunScrivane({input}, small);
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Cannot write '" + small + "/notes.pdf': Disk full"), std::string::npos)
       << r.output;
-  EXPECT_FALSE(Exists(small + "/notes.pdf"));  // what did fit was removed again
+  // What did fit was removed again, and the old PDF is as it was.
+  EXPECT_EQ(ReadFile(small + "/notes.pdf"), old);
+  EXPECT_EQ(testing::Names(small), (std::vector<std::string>{"notes.pdf", "notes.txt"}));
   EXPECT_EQ(ReadFile(input), big);
 }
 
@@ -188,34 +237,36 @@ TEST_F(FaultTest, AFolderInTheWayOfTheOutputIsLeftAlone) {
 }
 
 TEST_F(FaultTest, AReadOnlyFolderIsReportedAndNothingIsWritten) {
-  const std::string folder = dir.file("locked");
+  const NobodysFolder own;
+  const std::string folder = own.file("locked");
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-  const std::string input = dir.write("locked/z.txt", text);
+  const std::string input = own.write("locked/z.txt", text);
   ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
 
-  const Outcome r = RunScrivane({input}, dir.path(), /*unprivileged=*/true);
+  const Outcome r = RunScrivane({input}, own.path(), /*unprivileged=*/true, {}, own.program());
+  ASSERT_NE(r.status, 127) << "the program could not be started: " << r.output;
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Cannot write '" + folder + "/z.pdf': Permission denied"), std::string::npos)
       << r.output;
-  EXPECT_FALSE(Exists(folder + "/z.pdf"));
+  EXPECT_EQ(testing::Names(folder), std::vector<std::string>{"z.txt"});
   EXPECT_EQ(ReadFile(input), text);
 }
 
-TEST_F(FaultTest, AnUnreadableInputIsReported) {
-  const std::string input = dir.write("secret.txt", text);
+TEST_F(FaultTest, AnUnreadableInputIsReportedAndTheOldPdfStays) {
+  const NobodysFolder own;
+  const std::string input = own.write("secret.txt", text);
+  const std::string output = own.write("secret.pdf", "an old PDF");
   ASSERT_EQ(::chmod(input.c_str(), 0), 0);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(output.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(own.path().c_str(), 0777), 0);
 
-  const Outcome r = RunScrivane({input}, dir.path(), /*unprivileged=*/true);
+  const Outcome r = RunScrivane({input}, own.path(), /*unprivileged=*/true, {}, own.program());
+  ASSERT_NE(r.status, 127) << "the program could not be started: " << r.output;
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Scrivane: Permission denied"), std::string::npos) << r.output;
-  // The document is still closed properly; it has no pages.
-  const std::string output = dir.file("secret.pdf");
-  const auto findings = testing::StructureFindings(ReadFile(output));
-  EXPECT_TRUE(findings.empty()) << findings.front();
-  EXPECT_NE(ReadFile(output).find("/Count 0\r"), std::string::npos);
-  EXPECT_EQ(testing::RunCommand("qpdf --check " + testing::ShellQuote(output)).status, 0);
+  // A failed conversion leaves no document of its own: the old one stays as it was.
+  EXPECT_EQ(ReadFile(output), "an old PDF");
+  EXPECT_EQ(testing::Names(own.path()), (std::vector<std::string>{"scrivane", "secret.pdf", "secret.txt"}));
   ASSERT_EQ(::chmod(input.c_str(), 0644), 0);
   EXPECT_EQ(ReadFile(input), text);
 }
@@ -315,23 +366,131 @@ TEST_F(FaultTest, AnOutputLinkedToTheInputIsRefused) {
   EXPECT_EQ(std::filesystem::read_symlink(output), "s.txt");
 }
 
-// Files whose input changes once the writer has read its first line, and whose
-// output folder may vanish after the first flush.
+// Starts the program without waiting for it, its output thrown away.
+pid_t StartScrivane(const std::vector<std::string>& args, const std::string& cwd) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    std::vector<char*> argv{const_cast<char*>(SCRIVANE_BINARY)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(SCRIVANE_BINARY, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// The exit status, or minus the signal that ended the program.
+int WaitFor(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1000;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// `-o /dev/stdout` with standard output appending to a log: the PDF is added to
+// the log where it stands, and /dev/stdout is left as it is.
+TEST_F(FaultTest, APdfForStandardOutputIsAddedToWhatItLeadsTo) {
+  const std::string input = dir.write("a.txt", text);
+  const std::string log = dir.write("log.txt", "before\n");
+  struct stat before {};
+  ASSERT_EQ(::lstat("/dev/stdout", &before), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(log.c_str(), O_WRONLY | O_APPEND);
+    ::dup2(out, STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    ::execl(SCRIVANE_BINARY, SCRIVANE_BINARY, "-fq", input.c_str(), "-o", "/dev/stdout", nullptr);
+    ::_exit(127);
+  }
+  EXPECT_EQ(WaitFor(pid), 0);
+  const std::string logged = ReadFile(log);
+  ASSERT_TRUE(logged.starts_with("before\n%PDF-1.2\r")) << logged.substr(0, 40);
+  const auto findings = testing::StructureFindings(logged.substr(7));
+  EXPECT_TRUE(findings.empty()) << findings.front();
+  struct stat after {};
+  ASSERT_EQ(::lstat("/dev/stdout", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"a.txt", "log.txt"}));
+}
+
+// Ten conversions of one output at once: each writes a file of its own, so the
+// output always ends as one complete PDF, and nothing else is left.
+TEST_F(FaultTest, ConcurrentRunsForOneOutputLeaveOneSoundPdf) {
+  std::string big;
+  while (big.size() < 400 * 1024) big += text;
+  const std::string input = dir.write("in.txt", big);
+  dir.write("out.pdf", "old");
+  std::vector<pid_t> runs;
+  for (int i = 0; i < 10; ++i) runs.push_back(StartScrivane({"-fq", input, "-o", dir.file("out.pdf")}, dir.path()));
+  for (const pid_t pid : runs) EXPECT_EQ(WaitFor(pid), 0);
+  ExpectSoundPdf(dir.file("out.pdf"));
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
+}
+
+// SIGTERM, SIGINT or SIGHUP in the middle of a large file: the program ends as
+// the signal says, the new file is removed and the old PDF stays byte for byte.
+TEST_F(FaultTest, AnInterruptedConversionKeepsTheOldPdfAndLeavesNothingElse) {
+  // About 40 MB of one-point text on the largest page: long enough to be caught.
+  std::string big;
+  {
+    std::string line;
+    while (line.size() < 7000) line += "word, ";
+    line += '\n';
+    while (big.size() < 40u * 1024 * 1024) big += line;
+  }
+  const std::string input = dir.write("big.txt", big);
+  big.clear();
+  const std::string old = "%PDF-1.2\r% an old document\r";
+  const std::string output = dir.write("big.pdf", old);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_CREATE), 0);
+    const pid_t pid = StartScrivane({"-f", "--size", "1", "--page", "45x45", input}, dir.path());
+    // The new file appears at the first flush, long before the document is done.
+    pollfd p{watch, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 30000), 1) << "no new file appeared";
+    ASSERT_EQ(::kill(pid, signal), 0);
+    ::close(watch);
+    EXPECT_EQ(WaitFor(pid), -signal) << "the conversion was not interrupted";
+    EXPECT_EQ(ReadFile(output), old);
+    EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"big.pdf", "big.txt"}));
+  }
+}
+
+// Files whose input changes once the writer has read its first line, whose
+// output folder may vanish after the first flush, and whose device may fill up.
 class ChangingFiles : public platform::Files {
  public:
   std::function<void()> afterFirstLine;
   std::function<void()> afterFirstFlush;
+  std::function<void()> onSecondFlush;  // may throw, as a full device would
 
   std::optional<std::uintmax_t> size(const std::string& path) override { return real_.size(path); }
-  void remove(const std::string& path) override { real_.remove(path); }
-  void append(const std::string& path, std::string_view bytes) override {
-    real_.append(path, bytes);
-    if (afterFirstFlush) std::exchange(afterFirstFlush, nullptr)();
-  }
   bool isOrdinaryFile(const std::string& path) override { return real_.isOrdinaryFile(path); }
+  bool isTaken(const std::string& path) override { return real_.isTaken(path); }
+  bool isTerminal(const std::string& path) override { return real_.isTerminal(path); }
   bool sameFile(const std::string& a, const std::string& b) override { return real_.sameFile(a, b); }
+  std::string identity(const std::string& path) override { return real_.identity(path); }
   std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
     return std::make_unique<Reader>(real_.openLines(path), afterFirstLine);
+  }
+  std::unique_ptr<platform::Output> createOutput(const std::string& path, const std::string& input) override {
+    return std::make_unique<Writer>(real_.createOutput(path, input), *this);
   }
 
  private:
@@ -348,6 +507,23 @@ class ChangingFiles : public platform::Files {
    private:
     std::unique_ptr<platform::LineReader> inner_;
     std::function<void()>& change_;
+  };
+  class Writer : public platform::Output {
+   public:
+    Writer(std::unique_ptr<platform::Output> inner, ChangingFiles& files)
+        : inner_(std::move(inner)), files_(files) {}
+    void write(std::string_view bytes) override {
+      if (++flushes_ == 2 && files_.onSecondFlush) files_.onSecondFlush();
+      inner_->write(bytes);
+      if (files_.afterFirstFlush) std::exchange(files_.afterFirstFlush, nullptr)();
+    }
+    void complete() override { inner_->complete(); }
+    void discard() override { inner_->discard(); }
+
+   private:
+    std::unique_ptr<platform::Output> inner_;
+    ChangingFiles& files_;
+    int flushes_ = 0;
   };
   platform::StdFiles real_;
 };
@@ -371,20 +547,23 @@ class ChangingInputTest : public FaultTest {
   std::string output = dir.file("out.pdf");
 };
 
-TEST_F(ChangingInputTest, AnInputThatShrinksGivesASoundPdfOfWhatWasRead) {
+TEST_F(ChangingInputTest, AnInputThatShrinksIsReportedAndLeavesNoPdf) {
+  dir.write("out.pdf", "old");
   files.afterFirstLine = [&] { ASSERT_EQ(::truncate(input.c_str(), 100), 0); };
-  EXPECT_TRUE(Convert());
-  ExpectSoundPdf(output);
-  const std::string shown = testing::PdfToText(output);
-  EXPECT_NE(shown.find("Original line 1\n"), std::string::npos);
-  EXPECT_EQ(shown.find("Original line 4000"), std::string::npos);
+  EXPECT_FALSE(Convert());
+  ASSERT_EQ(messages.shown.size(), 1u);
+  // What was read before the file was cut: the first read, as much as it got.
+  EXPECT_EQ(messages.shown[0].text, "The file '" + input + "' became shorter while it was read (65536 of " +
+                                        std::to_string(Long().size()) + " bytes)");
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
 }
 
 TEST_F(ChangingInputTest, AnInputThatGrowsIsReadToItsNewEnd) {
   files.afterFirstLine = [&] {
     std::string more;
     for (int i = 1; i <= 500; ++i) more += "Added line " + std::to_string(i) + "\n";
-    platform::StdFiles().append(input, more);
+    std::ofstream(input, std::ios::binary | std::ios::app) << more;
   };
   EXPECT_TRUE(Convert());
   EXPECT_TRUE(messages.shown.empty());
@@ -400,19 +579,64 @@ TEST_F(ChangingInputTest, AnOutputFolderRemovedDuringTheConversionIsReported) {
   output = folder + "/out.pdf";
   files.afterFirstFlush = [&] { std::filesystem::remove_all(folder); };
   EXPECT_FALSE(Convert());
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '" + output + "': Path not found"});
-  EXPECT_FALSE(Exists(output));
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{"Cannot write '" + output + "': the file was removed by another program"});
+  EXPECT_FALSE(Exists(folder));
   EXPECT_EQ(ReadFile(input), Long());
 }
 
-// Another program that removes the output between two flushes would leave a
-// file without its beginning, whose offsets all lie.
-TEST_F(ChangingInputTest, AnOutputRemovedBetweenFlushesIsReportedNotCompleted) {
-  files.afterFirstFlush = [&] { std::filesystem::remove(output); };
+// Another program that removes the new file, or puts another in its place,
+// would leave no document or one that is not ours: neither takes the output's
+// name, and a file that is not ours is not removed either.
+TEST_F(ChangingInputTest, ANewFileRemovedByAnotherProgramIsReportedNotCompleted) {
+  dir.write("out.pdf", "old");
+  std::string theirs;
+  files.afterFirstFlush = [&] {
+    for (const std::string& name : testing::Names(dir.path())) {
+      if (name.starts_with(".out.pdf.")) theirs = dir.file(name);
+    }
+    std::filesystem::remove(theirs);
+  };
   EXPECT_FALSE(Convert());
   EXPECT_EQ(messages.texts(),
-            std::vector<std::string>{"Cannot write '" + output + "': the file was changed by another program"});
-  EXPECT_FALSE(Exists(output));
+            std::vector<std::string>{"Cannot write '" + output + "': the file was removed by another program"});
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
+
+  messages.shown.clear();
+  files.afterFirstFlush = [&] {
+    for (const std::string& name : testing::Names(dir.path())) {
+      if (name.starts_with(".out.pdf.")) theirs = dir.file(name);
+    }
+    std::filesystem::remove(theirs);
+    std::ofstream(theirs) << "theirs";
+  };
+  EXPECT_FALSE(Convert());
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{"Cannot write '" + output + "': the file was removed by another program"});
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(ReadFile(theirs), "theirs");
+  EXPECT_EQ(testing::Names(dir.path()).size(), 3u);
+}
+
+// A device that fills up in the middle of the document: the old PDF stays
+// exactly as it was and nothing else is left beside it.
+TEST_F(ChangingInputTest, AFullDeviceKeepsTheOldPdf) {
+  const std::string old = "%PDF-1.2 an old document\r";
+  dir.write("out.pdf", old);
+  files.onSecondFlush = [] { throw platform::Failure("Disk full"); };
+  EXPECT_FALSE(Convert());
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '" + output + "': Disk full"});
+  EXPECT_EQ(ReadFile(output), old);
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
+
+  // The same conversion with room to spare replaces it.
+  messages.shown.clear();
+  files.onSecondFlush = nullptr;
+  EXPECT_TRUE(Convert());
+  EXPECT_TRUE(messages.shown.empty());
+  ExpectSoundPdf(output);
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
 }
 
 }  // namespace

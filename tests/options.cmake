@@ -1,6 +1,7 @@
-# Option mode: parsing, the compatibility rule and whole runs in-process.
-add_executable(options_tests options_test.cpp)
+# Option mode: parsing, the option table, the compatibility rule and whole runs in-process.
+add_executable(options_tests options_test.cpp option_table_test.cpp)
 target_link_libraries(options_tests PRIVATE scrivane_options scrivane_test_support GTest::gtest_main)
+target_compile_definitions(options_tests PRIVATE SCRIVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 gtest_discover_tests(options_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS options)
 
 # The real program from a shell: needs the option-mode dispatch in main().

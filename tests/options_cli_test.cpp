@@ -56,6 +56,30 @@ TEST_F(ProgramRun, ANameWithBlanksWorksUnquotedOrAsOneQuotedArgument) {
   EXPECT_TRUE(testing::Exists(dir_.file("my notes.pdf")));
 }
 
+TEST_F(ProgramRun, OptionsMayFollowTheFileNames) {
+  dir_.write("notes.txt", "after\n");
+  dir_.write("x.pdf", "old");
+  CommandResult r = Run("notes.txt -o x.pdf -f");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(testing::PdfToText(dir_.file("x.pdf")).find("after"), std::string::npos);
+  EXPECT_FALSE(testing::Exists(dir_.file("notes.pdf")));
+  // A name whose second word begins with "-" still names its file.
+  dir_.write("my -notes.txt", "dash inside\n");
+  r = Run("my -notes.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(testing::PdfToText(dir_.file("my -notes.pdf")).find("dash inside"), std::string::npos);
+}
+
+TEST_F(ProgramRun, ANameThatNamesNothingIsNamedBeforeTheUsage) {
+  CommandResult r = Run("notes.txt");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.output.starts_with("scrivane: 'notes.txt' does not exist or is empty\nusage: scrivane FILE\n"))
+      << r.output;
+  r = Run("");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.output.starts_with("usage: scrivane FILE\n")) << r.output;
+}
+
 TEST_F(ProgramRun, OptionModeNeverTouchesTheDisplay) {
   // A display that cannot be reached would end any Qt start-up with an error.
   const std::string noDisplay = "DISPLAY=:987 QT_QPA_PLATFORM=xcb";
@@ -80,6 +104,55 @@ TEST_F(ProgramRun, APipedPdfIsTheFilesPdfApartFromTheDate) {
   EXPECT_TRUE(piped.starts_with("%PDF-1.2"));
   EXPECT_EQ(WithoutDate(piped), WithoutDate(ReadFile(dir_.file("file.pdf"))));
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("piped.pdf")).empty());
+}
+
+TEST_F(ProgramRun, Utf16InputGivesThePdfOfItsUtf8Twin) {
+  // Non-ASCII text, a wrapped line, a form feed and CR LF line ends.
+  std::string text = "Caf\xC3\xA9 \xE2\x80\x9Cmenu\xE2\x80\x9D \xE2\x82\xAC 5 (\xCE\xB1)\r\n";
+  for (int i = 0; i < 40; ++i) text += "word" + std::to_string(i) + ", ";
+  text += "\r\n\fsecond page\r\n";
+  dir_.write("utf8.txt", text);
+  dir_.write("le.txt", testing::Utf16Of(text, false));
+  dir_.write("be.txt", testing::Utf16Of(text, true));
+  for (const std::string name : {"utf8", "le", "be"}) {
+    // The plain run, option mode with a file, and option mode reading a pipe.
+    CommandResult r = Run(name + ".txt");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Run("-q --font courier " + name + ".txt -o " + name + "-opt.pdf");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Run("-q - -o - <" + name + ".txt >" + name + "-pipe.pdf");
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  const std::string plain = WithoutDate(ReadFile(dir_.file("utf8.pdf")));
+  EXPECT_NE(plain.find("T* (Caf\xE9 \x93menu\x94 \x80 5 \\(?\\)\r\n) Tj"), std::string::npos);
+  for (const std::string name : {"le", "be"}) {
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + ".pdf"))), plain) << name;
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + "-opt.pdf"))),
+              WithoutDate(ReadFile(dir_.file("utf8-opt.pdf"))))
+        << name;
+    EXPECT_EQ(WithoutDate(ReadFile(dir_.file(name + "-pipe.pdf"))),
+              WithoutDate(ReadFile(dir_.file("utf8-pipe.pdf"))))
+        << name;
+  }
+}
+
+TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndToldOfFromAPipe) {
+  const std::string greek = "Kal\xCE\xB7m\xCE\xAD\xCF\x81\xCE\xB1 \xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5\n";
+  dir_.write("greek.txt", greek);
+  CommandResult r = Run("-q greek.txt 2>err.txt");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir_.file("err.txt")), "");
+  EXPECT_TRUE(ReadFile(dir_.file("greek.pdf")).starts_with("%PDF-1.3"));
+  EXPECT_TRUE(testing::PdfToText(dir_.file("greek.pdf")).starts_with(greek));
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("greek.pdf")).empty());
+
+  // A pipe cannot be read twice to choose the fonts: the text keeps "?", and says so.
+  r = Run("-q - -o piped.pdf <greek.txt");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(ReadFile(dir_.file("piped.pdf")).starts_with("%PDF-1.2"));
+  EXPECT_NE(r.output.find("In 'standard input', 1 line holds characters that Windows-1252 lacks"),
+            std::string::npos)
+      << r.output;
 }
 
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {

@@ -7,11 +7,19 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "platform/std_files.h"
 #include "tests/support/fakes.h"
+#include "tests/support/pdf_structure.h"
 #include "tests/support/pdf_tools.h"
 #include "tests/support/temp_dir.h"
 #include "writer/writer.h"
@@ -220,7 +228,7 @@ TEST_F(CompatibilityRule, AnExistingFileAlwaysConvertsAsBefore) {
   EXPECT_FALSE(IsOptionMode({"\"my", "notes.txt\""}, files_));
 }
 
-TEST_F(CompatibilityRule, OtherwiseALeadingDashChoosesOptionMode) {
+TEST_F(CompatibilityRule, OtherwiseAnyArgumentWithALeadingDashChoosesOptionMode) {
   dir_.write("empty.txt", "");
   dir_.write("-empty.txt", "");
   EXPECT_TRUE(IsOptionMode({"-"}, files_));
@@ -230,7 +238,11 @@ TEST_F(CompatibilityRule, OtherwiseALeadingDashChoosesOptionMode) {
   EXPECT_TRUE(IsOptionMode({"-q", "missing.txt"}, files_));
   EXPECT_FALSE(IsOptionMode({}, files_));                // the window
   EXPECT_FALSE(IsOptionMode({"missing.txt"}, files_));   // the window, as before
-  EXPECT_FALSE(IsOptionMode({"empty.txt", "-q"}, files_));
+  // Options after the file names, as in GNU tools.
+  EXPECT_TRUE(IsOptionMode({"empty.txt", "-q"}, files_));
+  EXPECT_TRUE(IsOptionMode({"notes.txt", "-o", "x.pdf", "-f"}, files_));
+  EXPECT_TRUE(IsOptionMode({"a.txt", "b.txt", "--force"}, files_));
+  EXPECT_FALSE(IsOptionMode({"a.txt", "b.txt"}, files_));
 }
 
 // ---------------------------------------------------------------------------
@@ -252,7 +264,7 @@ class OptionRun : public ::testing::Test {
 
   int Run(std::vector<std::string> args) {
     OptionServices services{files_, messages_, clock_, in_, out_, err_,
-                            outIsTerminal_, errIsTerminal_, staging_.path()};
+                            outIsTerminal_, errIsTerminal_};
     return RunOptionMode(args, services);
   }
   void Feed(std::string_view text) {
@@ -278,7 +290,6 @@ class OptionRun : public ::testing::Test {
   }
 
   TempDir dir_;
-  TempDir staging_;
   platform::StdFiles files_;
   FakeMessageBox messages_;
   FixedClock clock_;
@@ -303,7 +314,8 @@ TEST_F(OptionRun, EverySettingReachesTheWriter) {
   EXPECT_NE(pdf.find("/BaseFont /Courier\r"), std::string::npos);
   EXPECT_NE(pdf.find("/MediaBox [ 0 0 595 842 ]"), std::string::npos);
   EXPECT_NE(pdf.find("/Rotate 90"), std::string::npos);
-  EXPECT_NE(pdf.find("/Title (Caf\xE9 \\(menu\\))"), std::string::npos);
+  EXPECT_NE(pdf.find("/Title <FEFF00430061006600E900200028006D0065006E00750029>"),
+            std::string::npos);
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("notes.pdf")).empty());
   EXPECT_EQ(Out(), "");
   EXPECT_TRUE(messages_.shown.empty());
@@ -324,8 +336,57 @@ TEST_F(OptionRun, StandardInputToStandardOutputMatchesTheFileRun) {
   const std::string piped = Out();
   EXPECT_EQ(piped, ReadFile(dir_.file("file.pdf")));
   EXPECT_NE(piped.find("/Count 2"), std::string::npos);
-  // Nothing is left behind in the staging folder.
-  EXPECT_TRUE(std::filesystem::is_empty(staging_.path()));
+  EXPECT_EQ(testing::Names(dir_.path()), (std::vector<std::string>{"file.pdf", "log.txt"}));
+}
+
+// Standard input is read as it comes and the PDF leaves at each flush: the
+// first pages are out while the input is still being written.
+TEST_F(OptionRun, StandardInputAndOutputAreStreamedAsTheyGo) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  std::fclose(in_);
+  in_ = ::fdopen(pipe[0], "r");
+  bool seenEarly = false;
+  std::thread feeder([&] {
+    const std::string lines = [] {
+      std::string text;
+      while (text.size() < 200000) text += "a line that comes through a pipe\n";
+      return text;
+    }();
+    ASSERT_EQ(::write(pipe[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    // The input is not over yet, and yet output has come.
+    struct stat st {};
+    for (int i = 0; i < 1000 && !seenEarly; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      seenEarly = ::fstat(::fileno(out_), &st) == 0 && st.st_size > 0;
+    }
+    ASSERT_EQ(::write(pipe[1], "the last line\n", 14), 14);
+    ::close(pipe[1]);
+  });
+  const int status = Run({"-q", "-"});
+  feeder.join();
+  EXPECT_EQ(status, 0) << Err();
+  EXPECT_TRUE(seenEarly);
+  const std::string pdf = Out();
+  const auto findings = testing::StructureFindings(pdf);
+  EXPECT_TRUE(findings.empty()) << findings.front();
+  EXPECT_NE(pdf.find("T* (the last line\r\n) Tj"), std::string::npos);
+}
+
+TEST_F(OptionRun, AStandardOutputThatBreaksEndsTheConversionWithAMessage) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);
+  std::fclose(out_);
+  out_ = ::fdopen(pipe[1], "w");
+  // As a program started with SIGPIPE ignored sees it: the write fails.
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  std::string text;
+  while (text.size() < 100000) text += "more text than a pipe holds\n";
+  Feed(text);
+  EXPECT_EQ(Run({"-q", "-"}), 1);
+  std::signal(SIGPIPE, previous);
+  EXPECT_EQ(messages_.texts(), std::vector<std::string>{"Cannot write 'standard output': Broken pipe"});
 }
 
 TEST_F(OptionRun, StandardInputAloneWritesStandardOutput) {
@@ -353,7 +414,7 @@ TEST_F(OptionRun, AFullStandardOutputIsAFailure) {
   out_ = full;
   Feed("text\n");
   EXPECT_EQ(Run({"-"}), 1);
-  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
+  EXPECT_EQ(messages_.texts(), std::vector<std::string>{"Cannot write 'standard output': Disk full"});
 }
 
 TEST_F(OptionRun, HelpAndVersionThatCannotBeWrittenAreAFailure) {
@@ -387,6 +448,32 @@ TEST_F(OptionRun, NeverWritesAPdfToATerminal) {
   EXPECT_EQ(Run({"-"}), 2);
   EXPECT_NE(Err().find("will not write a PDF to a terminal"), std::string::npos);
   EXPECT_EQ(Out(), "");
+
+  // Nor when the terminal is named, as a device or as a descriptor.
+  outIsTerminal_ = false;
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const std::string device = ::ptsname(terminal);
+  const int far = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(far, 0);
+  const std::string a = dir_.write("a.txt", "text\n");
+  for (const std::string& named : {device, "/dev/fd/" + std::to_string(far)}) {
+    EXPECT_EQ(Run({"-q", a, "-o", named}), 2) << named;
+    EXPECT_NE(Err().find("will not write a PDF to a terminal"), std::string::npos) << named;
+  }
+  ::close(far);
+  ::close(terminal);
+}
+
+TEST_F(OptionRun, APipeWithoutAReaderIsReportedWithoutWaiting) {
+  const std::string a = dir_.write("a.txt", "text\n");
+  const std::string fifo = dir_.file("pipe.pdf");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(Run({"-q", a, "-o", fifo}), 1);
+  EXPECT_EQ(messages_.texts(),
+            std::vector<std::string>{"Cannot write '" + fifo + "': no program is reading from the pipe"});
 }
 
 TEST_F(OptionRun, ABatchGoesOnAfterAFailingFile) {
@@ -418,6 +505,35 @@ TEST_F(OptionRun, TwoInputsForOnePdfAreRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(Run({"-f", a, b}), 2);
   EXPECT_NE(Err().find("would both be written to"), std::string::npos);
   EXPECT_FALSE(testing::Exists(dir_.file("notes.pdf")));
+
+  // The same folder under another name is the same folder, whether the PDF exists yet or not.
+  ASSERT_EQ(::symlink(".", dir_.file("here").c_str()), 0);
+  const std::string c = dir_.write("here/notes.txt", "c\n");
+  EXPECT_EQ(Run({"-f", a, dir_.file("here/notes.text")}), 2);
+  EXPECT_NE(Err().find("would both be written to"), std::string::npos);
+  EXPECT_FALSE(testing::Exists(dir_.file("notes.pdf")));
+  dir_.write("notes.pdf", "old");
+  EXPECT_EQ(Run({"-f", a, dir_.file("here/notes.text")}), 2);
+  EXPECT_NE(Err().find("would both be written to"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir_.file("notes.pdf")), "old");
+}
+
+TEST_F(OptionRun, ALinkThatLeadsNowhereCountsAsAnExistingPdfAndIsNeverWrittenThrough) {
+  const std::string a = dir_.write("a.txt", "text\n");
+  const std::string link = dir_.file("a.pdf");
+  ASSERT_EQ(::symlink("elsewhere.pdf", link.c_str()), 0);
+  EXPECT_EQ(Run({"-n", a}), 1);
+  EXPECT_NE(Err().find("already exists; not replaced"), std::string::npos);
+  messages_.answers = {platform::Answer::No};
+  EXPECT_EQ(Run({a}), 1);
+  EXPECT_EQ(messages_.texts(), std::vector<std::string>{"Output File Already Exist. Do you want To OVERWRITE It?"});
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_FALSE(testing::Exists(dir_.file("elsewhere.pdf")));
+
+  EXPECT_EQ(Run({"-f", a}), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(ReadFile(link).starts_with("%PDF-1.2"));
+  EXPECT_FALSE(testing::Exists(dir_.file("elsewhere.pdf")));
 }
 
 TEST_F(OptionRun, AnExistingPdfIsReplacedOnlyAsTheOptionsSay) {

@@ -54,6 +54,18 @@ TEST(Windows1252Test, TranscodesValidUtf8AndKeepsEverythingElse) {
   }
 }
 
+TEST(InfoStringTest, AsciiIsALiteralAndEverythingElseUtf16Hex) {
+  EXPECT_EQ(InfoString(""), "()");
+  EXPECT_EQ(InfoString("a)b \\ (c"), "(a\\)b \\\\ \\(c)");
+  // Typographic quotes, the euro sign, Greek; upper-case digits after the mark.
+  EXPECT_EQ(InfoString("\xE2\x80\x9CQ\xE2\x80\x9D \xE2\x82\xAC \xCE\xB1"),
+            "<FEFF201C0051201D002020AC002003B1>");
+  // Outside the basic plane: a surrogate pair.
+  EXPECT_EQ(InfoString("\xF0\x9F\x98\x80"), "<FEFFD83DDE00>");
+  // Bytes that start no valid sequence are Windows-1252, next to valid UTF-8.
+  EXPECT_EQ(InfoString("caf\xE9 \x80 \x81 \xC3\xA9"), "<FEFF00630061006600E9002020AC00200081002000E9>");
+}
+
 TEST(NumberTextTest, ShortestPlainDecimals) {
   EXPECT_EQ(FixedText(120000), "12");
   EXPECT_EQ(FixedText(132000), "13.2");

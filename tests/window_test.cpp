@@ -425,6 +425,7 @@ void WindowTest::listEntriesBecomeTheConversionSettings() {
   env.setText("txtOutputFile", env.dir.file("out.pdf"));
   env.setText("txtTitle", "My Title");
   env.setText("txtAuthor", "Me");
+  env.setText("txtSubject", "\xCE\x91\xE2\x80\x9Cq\xE2\x80\x9D");
   env.control<QComboBox>("cmbFont")->setCurrentIndex(0);      // Courier
   env.control<QComboBox>("cmbFontSize")->setCurrentIndex(2);  // 12pt
   env.control<QComboBox>("cmbRotation")->setCurrentIndex(1);  // 90º
@@ -441,6 +442,8 @@ void WindowTest::listEntriesBecomeTheConversionSettings() {
   QVERIFY(Contains(pdf, "/MediaBox [ 0 0 1008 792 ]"));
   QVERIFY(Contains(pdf, "/Title (My Title)"));
   QVERIFY(Contains(pdf, "/Author (Me)"));
+  // The box's characters, not their bytes: Alpha and typographic quotes.
+  QVERIFY(Contains(pdf, "/Subject <FEFF0391201C0071201D>"));
   QVERIFY(Contains(pdf, "/Creator (Scrivane v1.1)"));
 }
 

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -88,6 +90,7 @@ class WriterTest : public ::testing::Test {
     writer.writepreamble();
     writer.writetext();
     writer.endpdf();
+    EXPECT_TRUE(writer.closepdf());
     return ReadFile(output);
   }
 
@@ -283,7 +286,7 @@ TEST_F(WriterTest, TextAndInfoReachThePdfAsWindows1252) {
   const std::string pdf = ReadFile(output);
   EXPECT_NE(pdf.find("T* (caf\xE9 \x80 5 ?\r\n) Tj"), std::string::npos);
   EXPECT_NE(pdf.find("T* (latin1 \xE9t\xE9\r\n) Tj"), std::string::npos);
-  EXPECT_NE(pdf.find("/Author (\xC9mile)\r"), std::string::npos);
+  EXPECT_NE(pdf.find("/Author <FEFF00C9006D0069006C0065>\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Creator (c\\\\d)\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Keywords (k\\(1)\r"), std::string::npos);
   EXPECT_NE(pdf.find("/Title (a\\)b)\r"), std::string::npos);
@@ -294,19 +297,45 @@ TEST_F(WriterTest, TextAndInfoReachThePdfAsWindows1252) {
             std::string::npos);
 }
 
+TEST_F(WriterTest, InfoValuesReadBackAsTheCharactersGiven) {
+  input = dir.write("in.txt", "text\n");
+  const std::string title = "\xE2\x80\x9CQuoted\xE2\x80\x9D \xE2\x80\x93 5 \xE2\x82\xAC \xE2\x84\xA2";
+  const std::string greek = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC";
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";
+  // Windows-1252 bytes that are not UTF-8: read as the characters they stand for.
+  const std::string latin1 = "Caf\xE9 \x93x\x94";
+  ASSERT_TRUE(writer.ConvertToPDF(input, output, greek, latin1, "plain (ascii)", chinese, title,
+                                  "Times-Roman", 10, 0, 8.5f, 11.f));
+  EXPECT_TRUE(testing::QpdfFindings(output).empty());
+  const std::string info = testing::RunCommand("pdfinfo " + testing::ShellQuote(output)).output;
+  EXPECT_NE(info.find("Title:           " + title + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Author:          " + greek + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Subject:         " + chinese + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Creator:         Caf\xC3\xA9 \xE2\x80\x9Cx\xE2\x80\x9D\n"), std::string::npos)
+      << info;
+  EXPECT_NE(info.find("Keywords:        plain (ascii)\n"), std::string::npos) << info;
+  // An ASCII value keeps its literal form byte for byte.
+  EXPECT_NE(ReadFile(output).find("\r/Keywords (plain \\(ascii\\))\r"), std::string::npos);
+}
+
 TEST_F(WriterTest, PutlineFlushesOnlyPastThirtyTwoThousand) {
   writer.initpdf("Times-Roman", 10, 0, 8.5f, 11.f);
   writer.state().outfile = output;
   writer.putline(std::string(31999, 'a'), false);  // exactly 32000 with its terminator
+  EXPECT_TRUE(testing::Names(dir.path()).empty());
+  writer.putline("", false);  // 32001: the first flush starts the new file beside the output
+  const std::vector<std::string> names = testing::Names(dir.path());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(ReadFile(dir.file(names[0])).size(), 32001u);
   EXPECT_FALSE(testing::Exists(output));
-  writer.putline("", false);  // 32001
-  EXPECT_EQ(ReadFile(output).size(), 32001u);
   EXPECT_TRUE(writer.state().buffer.empty());
   writer.putline("a\r\nb", false);
   EXPECT_EQ(writer.state().location, 32006);
   EXPECT_EQ(writer.state().location,
-            static_cast<std::int64_t>(ReadFile(output).size() + writer.state().buffer.size()));
+            static_cast<std::int64_t>(ReadFile(dir.file(names[0])).size() + writer.state().buffer.size()));
   writer.putline("end", true);
+  EXPECT_TRUE(writer.closepdf());
+  EXPECT_EQ(testing::Names(dir.path()), std::vector<std::string>{"out.pdf"});
   EXPECT_EQ(ReadFile(output), std::string(31999, 'a') + "\r\ra\r\nb\rend\r");
 }
 
@@ -333,11 +362,12 @@ TEST_F(WriterTest, MissingEmptyOrUnnamedInputIsReportedAndTouchesNothing) {
   EXPECT_EQ(ReadFile(output), "old");
 }
 
-TEST_F(WriterTest, ZeroFontSizeDeletesTheOldOutputAndWritesNothing) {
+TEST_F(WriterTest, ZeroFontSizeKeepsTheOldOutputAndWritesNothing) {
   dir.write("out.pdf", "old");
   EXPECT_FALSE(Convert("text", "Times-Roman", 0));
   EXPECT_EQ(messages.texts(), std::vector<std::string>{"Division by zero"});
-  EXPECT_FALSE(testing::Exists(output));
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
   EXPECT_FALSE(Convert("text", "Times-Roman", 10, 0, 3e8f, 11));
   EXPECT_EQ(messages.texts().back(), "Overflow");
 }
@@ -379,10 +409,55 @@ TEST_F(WriterTest, WriteFailuresAreReportedOnceAndLeaveNoFile) {
   }
 }
 
+// Files whose lines run out of memory after the first thousand, as a huge
+// line would.
+class MemoryStarvedFiles : public platform::StdFiles {
+ public:
+  std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
+    struct Starved : platform::LineReader {
+      std::unique_ptr<platform::LineReader> inner;
+      int lines = 0;
+      bool next(std::string_view& line) override {
+        if (++lines > 1000) throw std::bad_alloc();
+        return inner->next(line);
+      }
+    };
+    auto reader = std::make_unique<Starved>();
+    reader->inner = StdFiles::openLines(path);
+    return reader;
+  }
+};
+
+TEST_F(WriterTest, RunningOutOfMemoryIsSaidInWordsAndLeavesNoPdf) {
+  MemoryStarvedFiles starved;
+  PdfWriter hungry(starved, messages, clock);
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "a line of the text\n";
+  input = dir.write("in.txt", text);
+  dir.write("out.pdf", "old");
+  EXPECT_FALSE(hungry.ConvertToPDF(input, output, "", "", "", "", "", "Times-Roman", 10, 0, 8.5f, 11.f));
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Out of memory while converting '" + input + "'"});
+  EXPECT_EQ(ReadFile(output), "old");
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
+}
+
+TEST_F(WriterTest, ADeviceOutputIsWrittenAsAStream) {
+  ASSERT_TRUE(Convert("to nowhere\n"));
+  output = "/dev/null";
+  ASSERT_TRUE(Convert("to nowhere\n"));
+  EXPECT_TRUE(messages.shown.empty());
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
 TEST_F(WriterTest, StopsCleanlyAtThePageLimit) {
   std::string lines;
   for (int i = 0; i < 1700; ++i) lines += "\fpage\n";
+  dir.write("out.pdf", "old");
   ASSERT_FALSE(Convert(lines));
+  // The shorter document is sound, so it replaces the old one.
+  EXPECT_EQ(testing::Names(dir.path()), (std::vector<std::string>{"in.txt", "out.pdf"}));
   EXPECT_EQ(messages.texts(), std::vector<std::string>{"Subscript out of range"});
   EXPECT_EQ(writer.state().pageno, 1664);
   EXPECT_EQ(writer.state().objcount, 4998);
@@ -393,7 +468,7 @@ TEST_F(WriterTest, StopsCleanlyAtThePageLimit) {
   EXPECT_EQ(std::stoi(info.substr(pages + 6)), 1664);
 }
 
-TEST_F(WriterTest, ImpossibleLineWidthsFailButKeepTheFileWellFormed) {
+TEST_F(WriterTest, ImpossibleLineWidthsFailAndLeaveNoDocument) {
   struct Case {
     std::int16_t size;
     const char* message;
@@ -406,7 +481,7 @@ TEST_F(WriterTest, ImpossibleLineWidthsFailButKeepTheFileWellFormed) {
     const float width = c.size == 10 ? 3000.f : 8.5f;
     EXPECT_FALSE(Convert("one line\n" + std::string(60000, 'x') + "\n", "Times-Roman", c.size, 0, width, 11.f));
     EXPECT_EQ(messages.texts(), std::vector<std::string>{c.message}) << c.size;
-    EXPECT_TRUE(testing::QpdfFindings(output).empty()) << c.size;
+    EXPECT_EQ(testing::Names(dir.path()), std::vector<std::string>{"in.txt"}) << c.size;
   }
 }
 

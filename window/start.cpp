@@ -13,7 +13,9 @@
 namespace scrivane {
 namespace {
 
-void PrintUsage(std::FILE* err) {
+// `name` is what the command line named, empty when it named nothing.
+void PrintUsage(std::FILE* err, const std::string& name) {
+  if (!name.empty()) std::fprintf(err, "scrivane: '%s' does not exist or is empty\n", name.c_str());
   std::fprintf(err,
                "usage: scrivane FILE\n"
                "Converts the plain-text FILE (which must exist and not be empty) into a PDF\n"
@@ -113,7 +115,7 @@ int StartWithoutOptions(int& argc, char** argv, platform::CommandLine& commandLi
     PdfWriter lookup(services.files, services.terminal, services.clock);
     if (!lookup.FileExists(cmdfile)) {
       if (WindowModule* window = display.reach(true)) return ExitStatus(window->runWindow(commandLine));
-      PrintUsage(services.err);
+      PrintUsage(services.err, cmdfile);
       return 2;
     }
   }

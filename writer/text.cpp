@@ -241,6 +241,11 @@ char ToCp1252(char32_t c) {
 
 }  // namespace
 
+bool Windows1252Byte(char32_t c, char& byte) {
+  byte = ToCp1252(c);
+  return byte != '?' || c == U'?';
+}
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
@@ -280,6 +285,46 @@ std::string ToWindows1252(std::string_view text) {
     out += ToCp1252(cp);
     i += len;
   }
+  return out;
+}
+
+namespace {
+
+// The character a single Windows-1252 byte stands for.
+char32_t FromCp1252(unsigned char c) {
+  if (c >= 0x80 && c < 0xA0) return kHighControls[c - 0x80];
+  return c;
+}
+
+void AppendHexUnit(std::string& out, char32_t unit) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(unit >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::string InfoString(std::string_view value) {
+  if (IsAscii(value)) return "(" + EscapeLiteral(value) + ")";
+  std::string out = "<FEFF";
+  out.reserve(5 + 8 * value.size() + 1);
+  for (std::size_t i = 0; i < value.size();) {
+    char32_t cp;
+    std::size_t len = DecodeUtf8(value, i, cp);
+    if (len == 0) {
+      cp = FromCp1252(static_cast<unsigned char>(value[i]));
+      len = 1;
+    }
+    if (cp >= 0x10000) {
+      // Outside the basic plane: a surrogate pair.
+      const char32_t v = cp - 0x10000;
+      AppendHexUnit(out, 0xD800 + (v >> 10));
+      AppendHexUnit(out, 0xDC00 + (v & 0x3FF));
+    } else {
+      AppendHexUnit(out, cp);
+    }
+    i += len;
+  }
+  out += '>';
   return out;
 }
 

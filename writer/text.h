@@ -6,6 +6,19 @@
 
 namespace scrivane {
 
+// The characters after which a long line may be cut.
+inline constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
+
+inline constexpr auto kBreakTable = [] {
+  struct Table {
+    bool marks[256] = {};
+  } table;
+  for (char c : kBreakCharacters) table.marks[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+inline bool IsBreakCharacter(char c) { return kBreakTable.marks[static_cast<unsigned char>(c)]; }
+
 // Every occurrence of TextToReplace, from left to right and never overlapping,
 // replaced by NewText; inserted text is not searched again. An empty
 // TextToReplace leaves Text unchanged.
@@ -43,6 +56,17 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out);
 // above is transcoded ("?" for characters without a code), anything else is
 // taken as it stands.
 std::string ToWindows1252(std::string_view text);
+
+// Whether Windows-1252 has a code for the character, and that code.
+bool Windows1252Byte(char32_t c, char& byte);
+
+// A document information value as a PDF string: an ASCII value as a literal
+// string, escaped as the text lines are; any other value as a hexadecimal
+// string of its UTF-16BE form after the byte-order mark (<FEFF...>), because
+// readers take literal Info strings as PDFDocEncoding, not Windows-1252. The
+// value is read as UTF-8; a byte that starts no valid sequence stands for its
+// Windows-1252 character.
+std::string InfoString(std::string_view value);
 
 // Shortest decimal text of a fixed-point count of ten-thousandths (12, 13.2, -0.5).
 std::string FixedText(std::int64_t tenThousandths);

@@ -4,8 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
+#include <utility>
 
 #include "platform/failure.h"
+#include "writer/fonts.h"
+#include "writer/shaping.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -14,18 +18,6 @@ using platform::Failure;
 
 namespace {
 
-constexpr std::int64_t kMaxLocation = std::numeric_limits<std::int32_t>::max();
-
-// The characters after which a long line may be cut.
-constexpr std::string_view kBreakCharacters = "*&^%$#,. ;<=>[])}!\"";
-
-constexpr auto kBreakTable = [] {
-  std::array<bool, 256> table{};
-  for (char c : kBreakCharacters) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-bool IsBreak(char c) { return kBreakTable[static_cast<unsigned char>(c)]; }
 
 std::int32_t CheckedInt32(std::int64_t value) {
   if (value < std::numeric_limits<std::int32_t>::min() ||
@@ -39,9 +31,6 @@ std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
 
-// An Info value as it must stand between parentheses.
-std::string InfoValue(const std::string& value) { return EscapeLiteral(ToWindows1252(value)); }
-
 std::string_view TrimSpaces(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -54,14 +43,24 @@ PdfWriter::PdfWriter(platform::Files& files, platform::MessageBox& messages,
                      platform::Clock& clock)
     : files_(files), messages_(messages), clock_(clock) {}
 
+PdfWriter::~PdfWriter() = default;
+
 bool PdfWriter::FileExists(const std::string& filename) {
   const auto size = files_.size(filename);
   return size.has_value() && *size > 0;
 }
 
-void PdfWriter::report(const std::string& description) {
+void PdfWriter::report(const std::string& description, bool pageLimit) {
   failed_ = true;
+  if (!pageLimit) spoiled_ = true;
   messages_.report(description);
+}
+
+std::string PdfWriter::describe(const std::exception& e) const {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+    return "Out of memory while converting '" + s_.infile + "'";
+  }
+  return e.what();
 }
 
 bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& outputfile,
@@ -71,46 +70,57 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
                              std::int16_t FontSize, std::int16_t Rotation, float pwidth,
                              float pheight) {
   failed_ = false;
+  spoiled_ = false;
   writeFailed_ = false;
   pageOpen_ = false;
+  output_.reset();
+  embedding_ = false;
+  unshownLines_ = 0;
+  shaper_.reset();
+  fonts_.reset();
   if (!FileExists(filename)) {
     report("File '" + filename + "' does not exist.");
     return false;
   }
-  // Deleting the old output would destroy the input before it is read.
+  // Replacing the output would destroy the input.
   if (files_.sameFile(filename, outputfile)) {
     report("The input file '" + filename +
            "' cannot also be the output file. Choose another output name.");
     return false;
   }
   try {
-    if (FileExists(outputfile)) files_.remove(outputfile);
+    // The old output is not removed here: the new document replaces it when
+    // complete. The input's name is known first, for a failure to name it.
+    s_.infile = filename;
     initpdf(FontName, FontSize, Rotation, pwidth, pheight);
+    s_.author = TextAuthor;
+    s_.creator = TextCreator;
+    s_.keywords = TextKeywords;
+    s_.subject = TextSubject;
+    s_.title = TextTitle;
+    s_.outfile = outputfile;
+    // The header names the version, so the input is looked at once before it.
+    if (fontSettings_.embed && fontSettings_.rereadable &&
+        files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
+      fonts_ = std::make_unique<FontSet>(s_.fontname, fontSettings_.fontFile);
+      shaper_ = std::make_unique<LineShaper>(*fonts_);
+      embedding_ = true;
+    }
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
     return false;
   }
-  s_.author = TextAuthor;
-  s_.creator = TextCreator;
-  s_.keywords = TextKeywords;
-  s_.subject = TextSubject;
-  s_.title = TextTitle;
-  s_.infile = filename;
-  s_.outfile = outputfile;
 
   startpdf();
   writepreamble();
   writetext();
-  endpdf();
-
-  // A file that lost some of its bytes is worse than none.
-  if (writeFailed_ && files_.isOrdinaryFile(outputfile)) {
-    try {
-      files_.remove(outputfile);
-    } catch (const std::exception&) {
-      // Nothing was written, or the file cannot be touched at all.
-    }
+  if (embedding_) {
+    writefonts();
+    reportMissingGlyphs();
   }
+  reportUnshown();
+  endpdf();
+  closepdf();
   return !failed_;
 }
 
@@ -148,6 +158,7 @@ void PdfWriter::initpdf(const std::string& FontName, std::int16_t FontSize, std:
   s_.footerx = s_.pagewidth / 2.0;
   s_.buffer.clear();
   s_.buffer.reserve(2 * kFlushThreshold);
+  output_.reset();  // a document begun before and never ended is discarded
 }
 
 void PdfWriter::putline(std::string_view line, bool flush) { putline({line}, flush); }
@@ -160,13 +171,22 @@ void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flus
   endLine(flush);
 }
 
+std::int64_t PdfWriter::maxObjects() const {
+  // Three more objects must always fit in the 32 bits of an object number.
+  return layout_.unlimitedPages ? std::numeric_limits<std::int32_t>::max() - 3 : kMaxObjects;
+}
+
+std::int64_t PdfWriter::maxLocation() const {
+  return layout_.unlimitedPages ? kMaxTenDigitOffset : std::numeric_limits<std::int32_t>::max();
+}
+
 bool PdfWriter::countLine(std::size_t length) {
   const std::int64_t next = s_.location + static_cast<std::int64_t>(length) + 1;
-  if (next > kMaxLocation) {
-    // Offsets past 32 bits cannot be written; stop writing rather than lie.
+  if (next > maxLocation()) {
+    // Offsets the table cannot hold cannot be written; stop writing rather than lie.
     if (!writeFailed_) {
-      writeFailed_ = true;
-      report("Cannot write '" + s_.outfile + "': the PDF would reach 2 GiB");
+      writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach " +
+                   (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
     }
     s_.buffer.clear();
     return false;
@@ -184,28 +204,59 @@ void PdfWriter::endLine(bool flush) {
 void PdfWriter::flushBuffer() {
   if (!writeFailed_) {
     try {
-      files_.append(s_.outfile, s_.buffer);
-      // The file holds every byte counted so far, unless another program removed
-      // or changed it between two flushes; then its offsets would all be wrong.
-      const auto size = files_.size(s_.outfile);
-      if (size && *size != static_cast<std::uintmax_t>(s_.location)) {
-        throw Failure("the file was changed by another program");
-      }
+      if (!output_) output_ = files_.createOutput(s_.outfile, s_.infile);
+      output_->write(s_.buffer);
+    } catch (const std::bad_alloc& e) {
+      writeFailure(describe(e));
     } catch (const std::exception& e) {
-      writeFailed_ = true;
-      report("Cannot write '" + s_.outfile + "': " + e.what());
+      writeFailure("Cannot write '" + s_.outfile + "': " + e.what());
     }
   }
   s_.buffer.clear();
 }
 
-void PdfWriter::setXref(std::int32_t object) {
-  if (object < 1 || object > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
-  s_.xrefs[static_cast<std::size_t>(object)] = static_cast<std::int32_t>(s_.location);
+void PdfWriter::writeFailure(const std::string& description) {
+  writeFailed_ = true;
+  // What was written is of no use now; its room on the disk is given back at once.
+  if (output_) std::exchange(output_, nullptr)->discard();
+  report(description);
 }
 
+bool PdfWriter::closepdf() {
+  std::unique_ptr<platform::Output> output = std::move(output_);
+  if (!output) return false;
+  if (spoiled_) {
+    output->discard();
+    return false;
+  }
+  try {
+    output->complete();
+    return true;
+  } catch (const std::exception& e) {
+    writeFailed_ = true;
+    report("Cannot write '" + s_.outfile + "': " + describe(e));
+    return false;
+  }
+}
+
+void PdfWriter::setXref(std::int32_t object) {
+  if (object < 1 || object > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
+  const auto index = static_cast<std::size_t>(object);
+  if (index >= s_.xrefs.size()) s_.xrefs.resize(std::max(index + 1, 2 * s_.xrefs.size()));
+  s_.xrefs[index] = s_.location;
+}
+
+void PdfWriter::openObject(std::int32_t object) {
+  // The offset is taken before the first line, so that the table points at "N 0 obj".
+  setXref(object);
+  putline(ObjectLine(object), false);
+}
+
+void PdfWriter::closeObject() { putline("endobj", false); }
+
 void PdfWriter::startpdf() {
-  putline("%PDF-1.2", false);
+  // A TrueType font inside a CIDFont needs PDF 1.3.
+  putline(embedding_ ? "%PDF-1.3" : "%PDF-1.2", false);
   putline("%\xE2\xE3\xCF\xD3", false);
 }
 
@@ -217,19 +268,18 @@ void PdfWriter::writepreamble() {
                   t.minute, t.second);
 
     s_.objcount += 1;
-    setXref(s_.objcount);
     s_.infoobj = s_.objcount;
-    putline(ObjectLine(s_.infoobj), false);
+    openObject(s_.infoobj);
     putline("<<", false);
-    putline("/Author (" + InfoValue(s_.author) + ")", false);
+    putline({"/Author ", InfoString(s_.author)}, false);
     putline(std::string("/CreationDate (") + date + ")", false);
-    putline("/Creator (" + InfoValue(s_.creator) + ")", false);
+    putline({"/Creator ", InfoString(s_.creator)}, false);
     putline(std::string("/Producer (") + kProducer + ")", false);
-    putline("/Title (" + InfoValue(s_.title) + ")", false);
-    putline("/Subject (" + InfoValue(s_.subject) + ")", false);
-    putline("/Keywords (" + InfoValue(s_.keywords) + ")", false);
+    putline({"/Title ", InfoString(s_.title)}, false);
+    putline({"/Subject ", InfoString(s_.subject)}, false);
+    putline({"/Keywords ", InfoString(s_.keywords)}, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
     s_.catalogobj = s_.objcount;
@@ -239,8 +289,7 @@ void PdfWriter::writepreamble() {
     s_.resourcesobj = s_.objcount + 3;
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
+    openObject(s_.objcount);
     putline("<<", false);
     putline("/Type /Font", false);
     putline("/Subtype /Type1", false);
@@ -248,27 +297,29 @@ void PdfWriter::writepreamble() {
     putline("/Encoding " + Reference(s_.encodingobj), false);
     putline("/BaseFont /" + s_.fontname, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
+    openObject(s_.objcount);
     putline("<<", false);
     putline("/Type /Encoding", false);
     putline("/BaseEncoding /WinAnsiEncoding", false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     s_.objcount += 1;
-    setXref(s_.objcount);
-    putline(ObjectLine(s_.objcount), false);
-    putline("<<", false);
-    putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
-    putline("  /ProcSet [ /PDF /Text ]", false);
-    putline(">>", false);
-    putline("endobj", false);
+    // The fonts that will be embedded are known only after the last page,
+    // and the Resources object that names them waits until then.
+    if (!embedding_) {
+      openObject(s_.objcount);
+      putline("<<", false);
+      putline("  /Font << /F1 " + Reference(s_.objcount - 2) + " >>", false);
+      putline("  /ProcSet [ /PDF /Text ]", false);
+      putline(">>", false);
+      closeObject();
+    }
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 
@@ -305,7 +356,7 @@ void PdfWriter::writeFooter() {
   putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
 }
 
-bool PdfWriter::pageBreak(std::int32_t& streamstart) {
+bool PdfWriter::pageBreak(std::int64_t& streamstart) {
   writeFooter();
   endpage(streamstart);
   const auto next = startpage();
@@ -315,8 +366,12 @@ bool PdfWriter::pageBreak(std::int32_t& streamstart) {
 }
 
 void PdfWriter::writetext() {
+  if (!layout_.classicLines()) {
+    writeShapedText();
+    return;
+  }
   std::unique_ptr<platform::LineReader> in;
-  std::int32_t streamstart = 0;
+  std::int64_t streamstart = 0;
   try {
     in = files_.openLines(s_.infile);
     const auto first = startpage();
@@ -332,6 +387,14 @@ void PdfWriter::writetext() {
       const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
       if (s_.lineno >= s_.linesperpage || hasFormFeed) {
         if (!pageBreak(streamstart)) return;
+      }
+      if (embedding_) {
+        if (const auto text = TextNeedingFonts(raw)) {
+          if (!writeShapedLine(*text, hasFormFeed, streamstart)) return;
+          continue;
+        }
+      } else {
+        noteUnshown(raw);
       }
       // Escaping adds no blanks and removes none, so the blanks around a line can
       // be trimmed before it is escaped; most lines are then escaped straight
@@ -364,7 +427,7 @@ void PdfWriter::writetext() {
         std::size_t cut = 0;
         for (std::size_t p = width; p >= half; --p) {
           if (p == 0) throw Failure(platform::kInvalidArgument);
-          if (IsBreak(piece[p - 1])) {
+          if (IsBreakCharacter(piece[p - 1])) {
             cut = p;
             break;
           }
@@ -393,7 +456,7 @@ void PdfWriter::writetext() {
     endpage(streamstart);
   } catch (const std::exception& e) {
     in.reset();
-    report(e.what());
+    report(describe(e));
     // Close the open page, so that what was laid out stays a well-formed document.
     if (pageOpen_) {
       writeFooter();
@@ -402,20 +465,293 @@ void PdfWriter::writetext() {
   }
 }
 
-std::optional<std::int32_t> PdfWriter::startpage() {
+bool PdfWriter::inputNeedsFonts() {
+  auto in = files_.openLines(s_.infile);
+  std::string_view raw;
+  while (in->next(raw)) {
+    if (TextNeedingFonts(raw)) return true;
+  }
+  return false;
+}
+
+bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
+                                std::int64_t& streamstart) {
+  const std::size_t first = text.find_first_not_of(U' ');
+  text = first == std::u32string_view::npos
+             ? std::u32string_view{}
+             : text.substr(first, text.find_last_not_of(U' ') - first + 1);
+  const std::int64_t W = s_.charsperline;
+  if (static_cast<std::int64_t>(text.size()) <= W) {
+    writeShownLine(text);
+    return true;
+  }
+  // Cut as the classic layout does, each character counting one, but only
+  // where a cluster begins.
+  if (W < 1) throw Failure(platform::kInvalidArgument);
+  if (W > 32767) throw Failure(platform::kOverflow);
+  const std::vector<bool> cuts = CutPoints(text);
+  const auto width = static_cast<std::size_t>(W);
+  const std::size_t half = width / 2;
+  const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
+  std::size_t start = 0;
+  while (text.size() - start > width) {
+    std::size_t cut = 0;
+    for (std::size_t p = width; p >= half && p > 0; --p) {
+      const char32_t c = text[start + p - 1];
+      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c)) && cuts[start + p]) {
+        cut = p;
+        break;
+      }
+    }
+    if (cut == 0) {
+      cut = width;
+      while (cut > 0 && !cuts[start + cut]) --cut;
+      if (cut == 0) {
+        // One cluster longer than a line stays whole.
+        cut = width;
+        while (start + cut < text.size() && !cuts[start + cut]) ++cut;
+        if (start + cut >= text.size()) break;
+      }
+    }
+    writeShownLine(text.substr(start, cut));
+    start += cut;
+    s_.lineno += 1;
+    const bool formFeedAhead = lastFormFeed != std::u32string_view::npos && lastFormFeed >= start;
+    if (s_.lineno >= s_.linesperpage || formFeedAhead) {
+      if (!pageBreak(streamstart)) return false;
+    }
+  }
+  s_.lineno += 1;
+  writeShownLine(text.substr(start));
+  return true;
+}
+
+void PdfWriter::writeShownLine(std::u32string_view text) {
+  const std::string size = FixedText(s_.fontsize);
+  putline("T*", false);
+  int current = -1;  // F1
+  std::int32_t rise = 0;
+  std::string line;
+  char hex[8];
+  for (const ShownRun& run : shaper_->shape(text)) {
+    line.clear();
+    if (run.font != current) {
+      line = run.font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(run.font)) + " ";
+      line += size;
+      line += " Tf ";
+      current = run.font;
+    }
+    if (run.font < 0) {
+      if (rise != 0) {
+        line += "0 Ts ";
+        rise = 0;
+      }
+      line += '(';
+      AppendEscaped(line, run.classic);
+      line += ") Tj";
+      putline(line, false);
+      continue;
+    }
+    // One TJ for each stretch on one baseline; a mark raised above its letter
+    // gets a text rise of its own.
+    std::size_t g = 0;
+    while (g < run.glyphs.size()) {
+      if (run.glyphs[g].rise != rise) {
+        rise = run.glyphs[g].rise;
+        line += DoubleText(std::round(static_cast<double>(rise) * static_cast<double>(s_.fontsize) /
+                                      1e4) / 1000.0);
+        line += " Ts ";
+      }
+      line += '[';
+      bool open = false;
+      for (; g < run.glyphs.size() && run.glyphs[g].rise == rise; ++g) {
+        const ShownRun::Glyph& glyph = run.glyphs[g];
+        if (glyph.before != 0) {
+          if (open) line += '>';
+          open = false;
+          line += ' ';
+          line += std::to_string(glyph.before);
+          line += ' ';
+        }
+        if (!open) line += '<';
+        open = true;
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(glyph.code));
+        line += hex;
+      }
+      if (open) line += '>';
+      if (g == run.glyphs.size() && run.after != 0) {
+        line += ' ';
+        line += std::to_string(run.after);
+      }
+      line += "] TJ";
+      putline(line, false);
+      line.clear();
+    }
+  }
+  // Later lines and the page number are shown in F1 on the baseline.
+  line.clear();
+  if (rise != 0) line = "0 Ts";
+  if (current >= 0) {
+    if (!line.empty()) line += ' ';
+    line += "/F1 " + size + " Tf";
+  }
+  if (!line.empty()) putline(line, false);
+}
+
+void PdfWriter::writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
+                            std::string_view data) {
+  openObject(object);
+  putline("<<", false);
+  putline("/Length " + std::to_string(data.size()), false);
+  for (std::string_view entry : entries) putline(entry, false);
+  putline(">>", false);
+  putline("stream", false);
+  // The bytes as one line: its line end is the one that comes before "endstream".
+  putline(data, false);
+  putline("endstream", false);
+  closeObject();
+}
+
+void PdfWriter::writefonts() {
+  std::string fontEntries = "/F1 " + Reference(s_.resourcesobj - 2);
+  try {
+    for (const int index : fonts_->usedOrder()) {
+      const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));
+      FontObjects f;
+      try {
+        f = fonts_->font(index).finish();
+      } catch (const std::exception& e) {
+        // A font that cannot be embedded leaves its text unshown, the rest stays.
+        report(e.what());
+        continue;
+      }
+      const std::int32_t type0 = ++s_.objcount;
+      const std::int32_t cidfont = ++s_.objcount;
+      const std::int32_t descriptor = ++s_.objcount;
+      const std::int32_t program = ++s_.objcount;
+      const std::int32_t map = f.cidToGidMap.empty() ? 0 : ++s_.objcount;
+      const std::int32_t tounicode = ++s_.objcount;
+
+      openObject(type0);
+      putline("<<", false);
+      putline("/Type /Font", false);
+      putline("/Subtype /Type0", false);
+      putline("/BaseFont /" + f.baseFont, false);
+      putline("/Encoding /Identity-H", false);
+      putline("/DescendantFonts [ " + Reference(cidfont) + " ]", false);
+      putline("/ToUnicode " + Reference(tounicode), false);
+      putline(">>", false);
+      closeObject();
+
+      openObject(cidfont);
+      putline("<<", false);
+      putline("/Type /Font", false);
+      putline(f.cff ? "/Subtype /CIDFontType0" : "/Subtype /CIDFontType2", false);
+      putline("/BaseFont /" + f.baseFont, false);
+      putline("/CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>", false);
+      putline("/FontDescriptor " + Reference(descriptor), false);
+      putline("/DW " + std::to_string(f.defaultWidth), false);
+      putline("/W [", false);
+      for (const std::string& w : f.widths) putline(w, false);
+      putline("]", false);
+      if (map != 0) putline("/CIDToGIDMap " + Reference(map), false);
+      putline(">>", false);
+      closeObject();
+
+      openObject(descriptor);
+      putline("<<", false);
+      putline("/Type /FontDescriptor", false);
+      putline("/FontName /" + f.baseFont, false);
+      putline("/Flags " + std::to_string(f.flags), false);
+      putline("/FontBBox [ " + std::to_string(f.bbox[0]) + " " + std::to_string(f.bbox[1]) + " " +
+                  std::to_string(f.bbox[2]) + " " + std::to_string(f.bbox[3]) + " ]",
+              false);
+      putline("/ItalicAngle " + f.italicAngle, false);
+      putline("/Ascent " + std::to_string(f.ascent), false);
+      putline("/Descent " + std::to_string(f.descent), false);
+      putline("/CapHeight " + std::to_string(f.capHeight), false);
+      putline("/StemV " + std::to_string(f.stemV), false);
+      putline((f.cff ? "/FontFile3 " : "/FontFile2 ") + Reference(program), false);
+      putline(">>", false);
+      closeObject();
+
+      if (f.cff) {
+        writeStream(program, {"/Subtype /CIDFontType0C"}, f.program);
+      } else {
+        writeStream(program, {"/Length1 " + std::to_string(f.program.size())}, f.program);
+      }
+      if (map != 0) writeStream(map, {}, f.cidToGidMap);
+      writeStream(tounicode, {}, f.toUnicode);
+      fontEntries += " " + resource + " " + Reference(type0);
+    }
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+  try {
+    openObject(s_.resourcesobj);
+    putline("<<", false);
+    putline("  /Font << " + fontEntries + " >>", false);
+    putline("  /ProcSet [ /PDF /Text ]", false);
+    putline(">>", false);
+    closeObject();
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
+void PdfWriter::reportMissingGlyphs() {
+  const MissingGlyphs& missing = shaper_->missing();
+  if (missing.count == 0) return;
+  std::string text = std::to_string(missing.count) +
+                     (missing.count == 1 ? " character has" : " characters have") +
+                     " no glyph in any installed font and " +
+                     (missing.count == 1 ? "is" : "are") + " drawn as an empty box:";
+  char code[16];
+  for (char32_t c : missing.first) {
+    std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(c));
+    text += code;
+  }
+  if (missing.count > missing.first.size()) text += " ...";
+  // A notice, not a failure: the document is complete.
+  messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                 platform::DefaultButton::First, platform::kAppTitle);
+}
+
+void PdfWriter::noteUnshown(std::string_view raw) {
+  if (fontSettings_.embed && TextNeedingFonts(raw)) unshownLines_ += 1;
+}
+
+void PdfWriter::reportUnshown() {
+  if (unshownLines_ == 0) return;
+  const std::string why = fontSettings_.rereadable
+                              ? "fonts are not embedded yet for text laid out with --keep-spaces, "
+                                "--tab-size, --fit or --preserve"
+                              : "fonts are embedded only for an input that can be read twice "
+                                "(a file, not standard input or a pipe)";
+  const std::string text = std::to_string(unshownLines_) +
+                           (unshownLines_ == 1 ? " line holds" : " lines hold") +
+                           " characters that Windows-1252 lacks, shown as \"?\", since " + why;
+  messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                 platform::DefaultButton::First, platform::kAppTitle);
+}
+
+std::optional<std::int64_t> PdfWriter::startpage() {
   try {
     // Check everything this page needs before its first line, so that a page
     // that cannot be had leaves nothing half-written.
-    if (s_.objcount + 3 > kMaxObjects || s_.pageno + 1 > kMaxObjects) {
-      throw Failure(platform::kSubscriptOutOfRange);
+    if (s_.objcount + 3 > maxObjects() || s_.pageno + 1 > maxObjects()) {
+      // The page limit: the document so far stays sound and is kept.
+      report(platform::kSubscriptOutOfRange, /*pageLimit=*/true);
+      return std::nullopt;
     }
     const std::int32_t top = CheckedInt32(static_cast<std::int64_t>(s_.pageheight) - 40);
 
     const std::int32_t page = ++s_.objcount;
-    setXref(page);
+    openObject(page);
     s_.pageno += 1;
-    s_.pageobjs[static_cast<std::size_t>(s_.pageno)] = page;
-    putline(ObjectLine(page), false);
+    const auto index = static_cast<std::size_t>(s_.pageno);
+    if (index >= s_.pageobjs.size()) s_.pageobjs.resize(std::max(index + 1, 2 * s_.pageobjs.size()));
+    s_.pageobjs[index] = page;
     putline("<<", false);
     putline("/Type /Page", false);
     putline("/Parent " + Reference(s_.pagesobj), false);
@@ -424,15 +760,14 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     putline("/Contents " + Reference(contents), false);
     putline("/Rotate " + std::to_string(s_.rotation), false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
-    setXref(contents);
-    putline(ObjectLine(contents), false);
+    openObject(contents);
     putline("<<", false);
     putline("/Length " + Reference(contents + 1), false);
     putline(">>", false);
     putline("stream", false);
-    const auto streamstart = static_cast<std::int32_t>(s_.location);
+    const std::int64_t streamstart = s_.location;
     putline("BT", false);
     putline("/F1 " + FixedText(s_.fontsize) + " Tf", false);
     putline("1 0 0 1 50 " + std::to_string(top) + " Tm", false);
@@ -440,41 +775,38 @@ std::optional<std::int32_t> PdfWriter::startpage() {
     pageOpen_ = true;
     return streamstart;
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
     return std::nullopt;
   }
 }
 
-void PdfWriter::endpage(std::int32_t streamstart) {
+void PdfWriter::endpage(std::int64_t streamstart) {
   pageOpen_ = false;
   try {
     putline("ET", false);
     const std::int64_t end = s_.location;
     putline("endstream", false);
-    putline("endobj", false);
+    closeObject();
     const std::int32_t length = ++s_.objcount;
-    setXref(length);
-    putline(ObjectLine(length), false);
+    openObject(length);
     putline(std::to_string(end - streamstart), false);
-    putline("endobj", false);
+    closeObject();
     s_.lineno = 0;
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 
 void PdfWriter::endpdf() {
   try {
-    setXref(s_.catalogobj);
-    putline(ObjectLine(s_.catalogobj), false);
+    openObject(s_.catalogobj);
     putline("<<", false);
     putline("/Type /Catalog", false);
     putline("/Pages " + Reference(s_.pagesobj), false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
-    setXref(s_.pagesobj);
-    putline(ObjectLine(s_.pagesobj), false);
+    openObject(s_.pagesobj);
     putline("<<", false);
     putline("/Type /Pages", false);
     putline("/Count " + std::to_string(s_.pageno), false);
@@ -483,14 +815,14 @@ void PdfWriter::endpdf() {
             false);
     std::string kids = "/Kids [ ";
     for (std::int32_t k = 1; k <= s_.pageno; ++k) {
-      if (k > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
+      if (k > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
       kids += Reference(s_.pageobjs[static_cast<std::size_t>(k)]);
       kids += ' ';
     }
     kids += ']';
     putline(kids, false);
     putline(">>", false);
-    putline("endobj", false);
+    closeObject();
 
     const std::int64_t xrefstart = s_.location;
     putline("xref", false);
@@ -498,8 +830,9 @@ void PdfWriter::endpdf() {
     putline("0000000000 65535 f ", false);
     char entry[32];
     for (std::int32_t n = 1; n <= s_.objcount; ++n) {
-      if (n > kMaxObjects) throw Failure(platform::kSubscriptOutOfRange);
-      std::snprintf(entry, sizeof entry, "%010d 00000 n ", s_.xrefs[static_cast<std::size_t>(n)]);
+      if (n > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
+      std::snprintf(entry, sizeof entry, "%010lld 00000 n ",
+                    static_cast<long long>(s_.xrefs[static_cast<std::size_t>(n)]));
       putline(entry, false);
     }
     putline("trailer", false);
@@ -512,7 +845,7 @@ void PdfWriter::endpdf() {
     putline(std::to_string(xrefstart), false);
     putline("%%EOF", true);
   } catch (const std::exception& e) {
-    report(e.what());
+    report(describe(e));
   }
 }
 

@@ -3,9 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -13,20 +15,27 @@
 
 namespace scrivane {
 
+class FontSet;
+class LineShaper;
+struct ShownRun;
+
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
+// The largest offset the ten digits of a cross-reference entry can hold.
+inline constexpr std::int64_t kMaxTenDigitOffset = 9'999'999'999;
 inline constexpr std::size_t kFlushThreshold = 32000;
 
 // The variables the writer's procedures share. Fixed-point values count
 // ten-thousandths of a point.
 struct WriterState {
-  std::int64_t location = 0;  // offset of the next output byte; kept within 32 bits
+  std::int64_t location = 0;  // offset of the next output byte; within 32 bits unless the pages are unlimited
   std::int32_t pageno = 0;
   std::int32_t lineno = 0;
   std::int32_t pageheight = 0;
   std::int32_t pagewidth = 0;
-  std::array<std::int32_t, kMaxObjects + 1> xrefs{};     // index 1..5000
-  std::array<std::int32_t, kMaxObjects + 1> pageobjs{};  // index 1..5000
+  // Index 1..5000; they grow beyond only when the pages are unlimited.
+  std::vector<std::int64_t> xrefs = std::vector<std::int64_t>(kMaxObjects + 1);
+  std::vector<std::int32_t> pageobjs = std::vector<std::int32_t>(kMaxObjects + 1);
   std::int32_t linesperpage = 0;
   std::int32_t objcount = 0;
   std::int32_t pagesobj = 0;
@@ -47,13 +56,46 @@ struct WriterState {
   std::string buffer;
 };
 
+// How the text is laid out beyond the classic layout; the defaults are the
+// classic layout, which the window and the plain command line always use.
+struct LayoutSettings {
+  bool keepSpaces = false;  // keep the blanks at both ends of a line
+  int tabSize = 0;          // tab stops every tabSize blank widths; 0 leaves tabs in the text
+  bool fit = false;         // cut lines by the font's advance widths at the right margin
+  // Any number of pages: the object tables grow and offsets may use all ten
+  // digits of the cross-reference table.
+  bool unlimitedPages = false;
+
+  // Whether the lines are laid out exactly as the classic layout does.
+  bool classicLines() const { return !keepSpaces && tabSize == 0 && !fit; }
+};
+
+// Option mode's fonts. With `embed`, text that Windows-1252 lacks is shown in
+// embedded fonts (a font file of the user's first) instead of as "?".
+struct FontSettings {
+  bool embed = false;
+  std::optional<std::string> fontFile;
+  // The fonts are chosen by a first reading of the input, which a stream
+  // (standard input, a pipe) does not allow: its lines keep "?" and a warning.
+  bool rereadable = true;
+};
+
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
 // putline with exact byte offsets. Failures are shown through the message box,
 // titled with the application title, and the conversion goes on or ends as each
 // stage decides; ConvertToPDF tells its caller whether any failure was reported.
+// The document is written as a new file that replaces the output only when it
+// is complete: after a clean conversion, or one stopped by the page limit. After
+// any other failure the output stays as it was.
 class PdfWriter {
  public:
   PdfWriter(platform::Files& files, platform::MessageBox& messages, platform::Clock& clock);
+  ~PdfWriter();
+  PdfWriter(const PdfWriter&) = delete;
+  PdfWriter& operator=(const PdfWriter&) = delete;
+
+  // Applies to the conversions that follow.
+  void setFontSettings(FontSettings settings) { fontSettings_ = std::move(settings); }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -62,6 +104,10 @@ class PdfWriter {
                     const std::string& TextKeywords, const std::string& TextSubject,
                     const std::string& TextTitle, const std::string& FontName,
                     std::int16_t FontSize, std::int16_t Rotation, float pwidth, float pheight);
+
+  // The layout of the conversions that follow.
+  void setLayout(const LayoutSettings& layout) { layout_ = layout; }
+  const LayoutSettings& layout() const { return layout_; }
 
   // True exactly when the named file's size can be had and is above 0.
   bool FileExists(const std::string& filename);
@@ -76,17 +122,30 @@ class PdfWriter {
   void writepreamble();
   void writetext();
   // Opens a page; gives the stream start, or nothing when the page could not be opened.
-  std::optional<std::int32_t> startpage();
-  void endpage(std::int32_t streamstart);
+  std::optional<std::int64_t> startpage();
+  void endpage(std::int64_t streamstart);
   void endpdf();
+  // Ends the output: the document replaces the output file when no failure but
+  // the page limit spoiled it, else it is discarded. True when it was kept.
+  bool closepdf();
+  // After the last page: the embedded fonts and the Resources object that names them.
+  void writefonts();
 
   WriterState& state() { return s_; }
   const WriterState& state() const { return s_; }
   bool failed() const { return failed_; }
 
  private:
-  void report(const std::string& description);
+  // `pageLimit`: the failure is the page limit, which leaves a sound, shorter document.
+  void report(const std::string& description, bool pageLimit = false);
+  // The description of a failure caught in a stage.
+  std::string describe(const std::exception& e) const;
   void setXref(std::int32_t object);
+  // Every object of the document is written between these two: the opening
+  // records the object's offset in the cross-reference table and writes its
+  // first line, the closing writes "endobj". Both write through putline.
+  void openObject(std::int32_t object);
+  void closeObject();
   void writeTextLine(std::string_view text);
   // Writes the text line of an ASCII text whose escaped form is at most `width`
   // characters, escaping it on the way into the buffer; false, with nothing
@@ -99,16 +158,42 @@ class PdfWriter {
   void endLine(bool flush);
   void writeFooter();
   // Closes the open page and opens the next; false when no further page can be had.
-  bool pageBreak(std::int32_t& streamstart);
+  bool pageBreak(std::int64_t& streamstart);
+  // The layout of writetext for settings other than the classic lines.
+  void writeShapedText();
+  // The highest object number and offset that the tables can hold.
+  std::int64_t maxObjects() const;
+  std::int64_t maxLocation() const;
   void flushBuffer();
+  void writeFailure(const std::string& description);
+  // Whether some line of the input needs an embedded font.
+  bool inputNeedsFonts();
+  // Lays out a line that needs embedded fonts, cut like any other; false when no
+  // further page can be had.
+  bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
+  void writeShownLine(std::u32string_view text);
+  void writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
+                   std::string_view data);
+  void reportMissingGlyphs();
+  // Counts a line whose characters beyond Windows-1252 are shown as "?".
+  void noteUnshown(std::string_view raw);
+  void reportUnshown();
 
   platform::Files& files_;
   platform::MessageBox& messages_;
   platform::Clock& clock_;
   WriterState s_;
+  std::unique_ptr<platform::Output> output_;  // opened at the first flush
+  LayoutSettings layout_;
   bool failed_ = false;       // some failure was reported during this conversion
+  bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
   bool pageOpen_ = false;
+  FontSettings fontSettings_;
+  std::int64_t unshownLines_ = 0;
+  bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
+  std::unique_ptr<FontSet> fonts_;
+  std::unique_ptr<LineShaper> shaper_;
 };
 
 }  // namespace scrivane

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/std_files.h"
 #include "tests/support/fakes.h"
 #include "tests/support/pdf_structure.h"
@@ -171,8 +172,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::error_code ec;
   const bool written = std::filesystem::is_regular_file(scratch.output, ec);
   if (clean && !written) Fault("reported success without an output file", {});
-  // A PDF left on disk after a failure is still well formed: the writer
-  // closes what it laid out.
+  // Only the page limit leaves a document after a failure: a shorter one, still
+  // well formed. Nothing else is left in the folder.
+  const bool pageLimitOnly =
+      messages.texts() == std::vector<std::string>{scrivane::platform::kSubscriptOutOfRange};
+  if (!clean && written && !pageLimitOnly) Fault("a failed conversion left a PDF", messages.texts());
+  std::size_t entries = 0;
+  for (auto it = std::filesystem::directory_iterator(scratch.dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++entries;
+  }
+  if (entries != (written ? 2u : 1u)) Fault("a temporary file was left behind", {});
   if (written) {
     const auto findings = scrivane::testing::StructureFindings(Read(scratch.output));
     if (!findings.empty()) {

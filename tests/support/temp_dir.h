@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace scrivane::testing {
 
@@ -24,5 +25,9 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// The names in a folder, hidden ones too, sorted.
+std::vector<std::string> Names(const std::string& folder);
+// The UTF-16 form of a UTF-8 text (which must be valid), after its byte-order mark.
+std::string Utf16Of(std::string_view utf8, bool bigEndian);
 
 }  // namespace scrivane::testing

@@ -1,0 +1,125 @@
+#include "app/std_streams.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace scrivane {
+namespace {
+
+std::string DescriptorName(std::FILE* stream) { return "/dev/fd/" + std::to_string(::fileno(stream)); }
+
+// Hands out a line already read, then the rest of the reader's lines. The line's
+// bytes stay where the reader put them until its next call.
+class PeekedReader : public platform::LineReader {
+ public:
+  PeekedReader(std::unique_ptr<platform::LineReader> inner, std::string_view first)
+      : inner_(std::move(inner)), first_(first) {}
+  bool next(std::string_view& line) override {
+    if (pending_) {
+      pending_ = false;
+      line = first_;
+      return true;
+    }
+    return inner_->next(line);
+  }
+
+ private:
+  std::unique_ptr<platform::LineReader> inner_;
+  std::string_view first_;
+  bool pending_ = true;
+};
+
+// The services' files, with standard input opened once and read up to its first
+// line; its size is not known, only that it holds something.
+class StreamedFiles : public platform::Files {
+ public:
+  StreamedFiles(platform::Files& inner, std::string stdinName, std::unique_ptr<platform::LineReader> in)
+      : inner_(inner), stdinName_(std::move(stdinName)), in_(std::move(in)) {}
+
+  std::optional<std::uintmax_t> size(const std::string& path) override {
+    if (path == stdinName_ && in_) return 1;
+    return inner_.size(path);
+  }
+  bool isOrdinaryFile(const std::string& path) override { return inner_.isOrdinaryFile(path); }
+  bool isTaken(const std::string& path) override { return inner_.isTaken(path); }
+  bool isTerminal(const std::string& path) override { return inner_.isTerminal(path); }
+  bool sameFile(const std::string& a, const std::string& b) override { return inner_.sameFile(a, b); }
+  std::string identity(const std::string& path) override { return inner_.identity(path); }
+  std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
+    if (path == stdinName_ && in_) return std::move(in_);
+    return inner_.openLines(path);
+  }
+  std::unique_ptr<platform::Output> createOutput(const std::string& path, const std::string& input) override {
+    return inner_.createOutput(path, input);
+  }
+
+ private:
+  platform::Files& inner_;
+  std::string stdinName_;
+  std::unique_ptr<platform::LineReader> in_;
+};
+
+// Shows the writer's messages with the descriptors named as the user knows them.
+class RenamingMessageBox : public platform::MessageBox {
+ public:
+  RenamingMessageBox(platform::MessageBox& inner, std::vector<std::pair<std::string, std::string>> names)
+      : inner_(inner), names_(std::move(names)) {}
+  platform::Answer show(const std::string& text, platform::Buttons buttons, platform::Icon icon,
+                        platform::DefaultButton defaultButton, const std::string& title) override {
+    std::string shown = text;
+    for (const auto& [from, to] : names_) {
+      // Quoted, as every message names a file, so that /dev/fd/1 is not found in /dev/fd/10.
+      const std::string quoted = "'" + from + "'";
+      const std::string replacement = "'" + to + "'";
+      for (std::size_t at = shown.find(quoted); at != std::string::npos;
+           at = shown.find(quoted, at + replacement.size())) {
+        shown.replace(at, quoted.size(), replacement);
+      }
+    }
+    return inner_.show(shown, buttons, icon, defaultButton, title);
+  }
+
+ private:
+  platform::MessageBox& inner_;
+  std::vector<std::pair<std::string, std::string>> names_;
+};
+
+}  // namespace
+
+void Say(std::FILE* stream, const std::string& text) {
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
+
+void Complain(std::FILE* err, const std::string& message) { Say(err, "scrivane: " + message + "\n"); }
+
+StandardStreams::StandardStreams(const std::string& input, const std::string& target, OptionServices& sv)
+    : sv_(sv), inputFile_(input), outputFile_(target) {
+  std::vector<std::pair<std::string, std::string>> names;
+  std::unique_ptr<platform::LineReader> in;
+  if (input == "-") {
+    inputFile_ = DescriptorName(sv.in);
+    names.emplace_back(inputFile_, kStdinName);
+    in = sv.files.openLines(inputFile_);
+    std::string_view first;
+    if (in->next(first)) {
+      in = std::make_unique<PeekedReader>(std::move(in), first);
+    } else {
+      inputEmpty_ = true;
+      in.reset();
+    }
+  }
+  if (target == "-") {
+    outputFile_ = DescriptorName(sv.out);
+    names.emplace_back(outputFile_, kStdoutName);
+    // What the stream holds already goes first.
+    std::fflush(sv.out);
+  }
+  files_ = std::make_unique<StreamedFiles>(sv.files, inputFile_, std::move(in));
+  messages_ = std::make_unique<RenamingMessageBox>(sv.messages, std::move(names));
+}
+
+StandardStreams::~StandardStreams() = default;
+
+}  // namespace scrivane

@@ -1,0 +1,108 @@
+#pragma once
+
+// The fonts that option mode embeds for text that Windows-1252 cannot show:
+// chosen through fontconfig, read with FreeType and HarfBuzz, and subset with
+// HarfBuzz once the last page is written.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct hb_font_t;
+struct hb_face_t;
+
+namespace scrivane {
+
+// What one embedded font contributes to the document, ready to be written.
+struct FontObjects {
+  std::string baseFont;             // subset tag and PostScript name: ABCDEF+LiberationSerif
+  bool cff = false;                 // a bare CFF program (FontFile3) instead of TrueType
+  std::vector<std::string> widths;  // the lines of the /W array
+  std::int32_t defaultWidth = 1000;
+  std::int32_t flags = 4;
+  std::int32_t bbox[4] = {0, 0, 0, 0};
+  std::int32_t ascent = 0, descent = 0, capHeight = 0, stemV = 80;
+  std::string italicAngle = "0";
+  std::string program;     // the subset font program
+  std::string cidToGidMap;  // two bytes a code; empty when codes are glyph numbers
+  std::string toUnicode;    // the CMap, lines ended by carriage returns
+};
+
+// One font file opened for shaping and embedding. Glyphs are shown by codes of
+// two bytes that this object gives out: one code for each glyph with the text it
+// stands for, so that the text layer maps every drawn glyph back to exactly its
+// characters, even where one glyph stands for different texts.
+class EmbeddedFont {
+ public:
+  // Opens face `index` of a font file; throws Failure when it cannot be used.
+  EmbeddedFont(const std::string& path, int index);
+  ~EmbeddedFont();
+  EmbeddedFont(const EmbeddedFont&) = delete;
+  EmbeddedFont& operator=(const EmbeddedFont&) = delete;
+
+  const std::string& path() const { return path_; }
+  hb_font_t* hbFont() const { return font_; }
+  std::uint32_t unitsPerEm() const { return upem_; }
+  bool hasChar(char32_t c) const;
+  // The glyph's advance in thousandths of an em, as the /W array gives it.
+  std::int32_t width(std::uint32_t gid) const;
+  // The code that shows glyph `gid` standing for `text`.
+  std::uint16_t codeFor(std::uint32_t gid, std::u32string_view text);
+  bool used() const { return !codes_.empty(); }
+  std::size_t codeCount() const { return codes_.size(); }
+  // Subsets the font to the glyphs used and gives its objects' contents.
+  FontObjects finish() const;
+
+ private:
+  std::string path_;
+  int index_ = 0;
+  hb_face_t* face_ = nullptr;
+  hb_font_t* font_ = nullptr;
+  std::uint32_t upem_ = 1000;
+  std::uint32_t glyphCount_ = 0;
+  bool cff_ = false;
+  // Codes in the order they were given out; code k is entry k - 1.
+  std::vector<std::pair<std::uint32_t, std::u32string>> codes_;
+  std::map<std::pair<std::uint32_t, std::u32string>, std::uint16_t, std::less<>> codeOf_;
+};
+
+// The fonts of one conversion, in the order they are tried for a character: a
+// font file the user gave, then what fontconfig finds for the chosen standard
+// font (Courier: monospace, Times-Roman: serif, Arial: sans-serif, Liberation
+// first), then every installed font that covers what those lack.
+class FontSet {
+ public:
+  // Throws Failure when the user's font file cannot be used.
+  FontSet(const std::string& standardFont, const std::optional<std::string>& fontFile);
+  ~FontSet();
+  FontSet(const FontSet&) = delete;
+  FontSet& operator=(const FontSet&) = delete;
+
+  // The font that draws a character (preferring `preferred` when it has it), or
+  // -1 when no installed font has it.
+  int fontFor(char32_t c, int preferred);
+  // The font that draws missing glyphs as its box; -1 when there is no font at all.
+  int fallbackFont();
+  EmbeddedFont& font(int index);
+  // The fonts in the order of their first use; the first is named /F2.
+  const std::vector<int>& usedOrder() const { return usedOrder_; }
+  // The resource number (2 for /F2) of a font, given out at its first use.
+  int resourceNumber(int index);
+
+ private:
+  struct Candidate;
+  bool candidateHas(std::size_t k, char32_t c);
+  EmbeddedFont* load(std::size_t k);
+
+  std::vector<std::unique_ptr<Candidate>> candidates_;
+  std::vector<int> usedOrder_;
+  std::map<char32_t, int> cache_;
+  std::optional<int> fallback_;
+};
+
+}  // namespace scrivane

@@ -1,0 +1,217 @@
+// The layout of option mode's shape settings: blanks kept, tabs expanded to
+// columns, lines cut by the font's advance widths. The classic layout in
+// writer.cpp stays as it is; this one is used only when a setting asks for it.
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/failure.h"
+#include "writer/font_widths.h"
+#include "writer/text.h"
+#include "writer/writer.h"
+
+namespace scrivane {
+
+using platform::Failure;
+
+const FontWidths& WidthsForFont(std::string_view fontname) {
+  auto is = [&](std::string_view name) {
+    if (fontname.size() != name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      char c = fontname[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != name[i]) return false;
+    }
+    return true;
+  };
+  if (is("courier")) return kCourierWidths;
+  if (is("arial")) return kHelveticaWidths;
+  return kTimesRomanWidths;
+}
+
+namespace {
+
+// Space that a tab needs beyond the whole blanks it becomes, in thousandths of
+// the font size, drawn as an adjustment before the byte at `at`. Only
+// proportional fonts need one: in Courier every column is a blank.
+struct Gap {
+  std::size_t at;
+  std::int32_t units;
+};
+
+constexpr std::string_view kShownClose = "\r\n) Tj";
+
+// What one line is measured in: with fit, advance widths times the font size
+// (thousandths of a point, so that all sums are exact); else the classic count,
+// an escaped character counting two.
+class Measure {
+ public:
+  Measure(const FontWidths& widths, std::int64_t fontsize, bool fit)
+      : widths_(widths), fontsize_(fontsize), fit_(fit) {}
+
+  std::int64_t of(char c) const {
+    if (fit_) return widths_[static_cast<unsigned char>(c)] * fontsize_;
+    return (c == '(' || c == ')' || c == '\\') ? 2 : 1;
+  }
+  std::int64_t of(const Gap& gap) const { return fit_ ? gap.units * fontsize_ : 0; }
+
+ private:
+  const FontWidths& widths_;
+  std::int64_t fontsize_;
+  bool fit_;
+};
+
+bool IsBlankOrTab(char c, bool tabsAreBlanks) { return c == ' ' || (tabsAreBlanks && c == '\t'); }
+
+}  // namespace
+
+void PdfWriter::writeShapedText() {
+  std::unique_ptr<platform::LineReader> in;
+  std::int64_t streamstart = 0;
+  try {
+    in = files_.openLines(s_.infile);
+    const auto first = startpage();
+    if (!first) return;
+    streamstart = *first;
+    s_.lineno = 0;  // the lines on the current page
+
+    const FontWidths& widths = WidthsForFont(s_.fontname);
+    const Measure measure(widths, s_.fontsize, layout_.fit);
+    // The usable width lies between two margins of 50 points; the sums count
+    // thousandths of the font size times the fixed-point size.
+    const std::int64_t budget = layout_.fit
+                                    ? (static_cast<std::int64_t>(s_.pagewidth) - 100) * 1000 * 10000
+                                    : s_.charsperline;
+    const std::int64_t half = budget / 2;
+    const std::int32_t capacity = std::max(s_.linesperpage, 1);
+    const std::int32_t blank = widths[' '];
+    const std::int32_t tabStop = layout_.tabSize * blank;
+    const bool tabsAreBlanks = layout_.tabSize > 0;
+
+    std::string_view raw;
+    std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
+    std::string expanded;    // the line with its tabs made blanks
+    std::string shown;       // one output line, escaped
+    std::vector<Gap> gaps;
+
+    // The adjustment before line[at], in the unit of the measure.
+    auto gapBefore = [&](std::size_t at) -> std::int64_t {
+      if (gaps.empty()) return 0;
+      const auto it = std::lower_bound(gaps.begin(), gaps.end(), at,
+                                       [](const Gap& g, std::size_t a) { return g.at < a; });
+      return it != gaps.end() && it->at == at ? measure.of(*it) : 0;
+    };
+
+    // Writes line[from, to) as one text line, with the gaps inside it (one at its
+    // start would only indent a continued line).
+    auto writePiece = [&](std::string_view line, std::size_t from, std::size_t to) {
+      if (s_.lineno >= capacity && !pageBreak(streamstart)) return false;
+      auto gap = std::lower_bound(gaps.begin(), gaps.end(), from + 1,
+                                  [](const Gap& g, std::size_t a) { return g.at < a; });
+      const bool array = gap != gaps.end() && gap->at < to;
+      shown.assign(array ? "T* [(" : "T* (");
+      std::size_t at = from;
+      for (; gap != gaps.end() && gap->at < to; ++gap) {
+        AppendEscaped(shown, line.substr(at, gap->at - at));
+        shown += ") -";
+        shown += std::to_string(gap->units);
+        shown += " (";
+        at = gap->at;
+      }
+      AppendEscaped(shown, line.substr(at, to - at));
+      shown += array ? "\r\n)] TJ" : kShownClose;
+      putline(shown, false);
+      s_.lineno += 1;
+      return true;
+    };
+
+    while (in->next(raw)) {
+      std::string_view line = raw;
+      if (!IsAscii(line)) {
+        noteUnshown(raw);
+        transcoded = ToWindows1252(line);
+        line = transcoded;
+      }
+      // A form feed starts a new page unless the page is still empty; it is no
+      // glyph, so it is not shown.
+      const bool hasFormFeed = line.find('\f') != std::string_view::npos;
+      if (hasFormFeed) {
+        if (s_.lineno > 0 && !pageBreak(streamstart)) return;
+        if (line.data() != transcoded.data()) transcoded.assign(line);
+        std::erase(transcoded, '\f');
+        line = transcoded;
+        if (line.empty()) continue;
+      }
+      if (!layout_.keepSpaces) {
+        std::size_t b = 0;
+        std::size_t e = line.size();
+        while (b < e && IsBlankOrTab(line[b], tabsAreBlanks)) ++b;
+        while (e > b && IsBlankOrTab(line[e - 1], tabsAreBlanks)) --e;
+        line = line.substr(b, e - b);
+      }
+      gaps.clear();
+      if (tabsAreBlanks && line.find('\t') != std::string_view::npos) {
+        // Each tab advances to the next stop, the stops counted from the start of the line.
+        expanded.clear();
+        std::int64_t x = 0;
+        for (char c : line) {
+          if (c != '\t') {
+            expanded += c;
+            x += widths[static_cast<unsigned char>(c)];
+            continue;
+          }
+          const std::int64_t target = (x / tabStop + 1) * tabStop;
+          const auto room = static_cast<std::int32_t>(target - x);
+          if (room % blank != 0) gaps.push_back({expanded.size(), room % blank});
+          expanded.append(static_cast<std::size_t>(room / blank), ' ');
+          x = target;
+        }
+        line = expanded;
+      }
+
+      // Cut pieces that fit, preferably just after a break character.
+      const std::size_t n = line.size();
+      for (std::size_t start = 0;;) {
+        auto cost = [&](std::size_t at) {
+          return measure.of(line[at]) + (at != start ? gapBefore(at) : 0);
+        };
+        std::int64_t used = 0;
+        std::size_t end = start;
+        while (end < n && used + cost(end) <= budget) used += cost(end++);
+        if (end == n) {
+          if (!writePiece(line, start, n)) return;
+          break;
+        }
+        if (budget < 1) throw Failure(platform::kInvalidArgument);
+        if (end == start) used += cost(end++);  // a character wider than a line gets one alone
+        std::size_t cut = 0;
+        for (std::size_t p = end; p > start && used >= half; --p) {
+          if (IsBreakCharacter(line[p - 1])) {
+            cut = p;
+            break;
+          }
+          used -= cost(p - 1);
+        }
+        if (cut == 0) cut = end;
+        if (!writePiece(line, start, cut)) return;
+        start = cut;
+        // Blanks left over at the end of a cut line would only fill lines with nothing.
+        if (line.find_first_not_of(' ', start) == std::string_view::npos) break;
+      }
+    }
+    in.reset();
+    writeFooter();
+    endpage(streamstart);
+  } catch (const std::exception& e) {
+    in.reset();
+    report(describe(e));
+    // Close the open page, so that what was laid out stays a well-formed document.
+    if (pageOpen_) {
+      writeFooter();
+      endpage(streamstart);
+    }
+  }
+}
+
+}  // namespace scrivane

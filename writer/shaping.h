@@ -1,0 +1,68 @@
+#pragma once
+
+// Turns a line of Unicode text into what the page shows: runs in visual order,
+// each either Windows-1252 text in the classic font F1 or glyphs of an embedded
+// font, shaped by HarfBuzz in their script and ordered by FriBidi.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "writer/fonts.h"
+
+struct hb_buffer_t;
+
+namespace scrivane {
+
+// One stretch of a shown line.
+struct ShownRun {
+  int font = -1;        // -1: the classic font F1; otherwise a font of the FontSet
+  std::string classic;  // F1's Windows-1252 bytes, not escaped
+  struct Glyph {
+    std::uint16_t code = 0;
+    std::int32_t before = 0;  // TJ adjustment before the glyph, thousandths of an em
+    std::int32_t rise = 0;    // baseline shift, thousandths of an em
+  };
+  std::vector<Glyph> glyphs;
+  std::int32_t after = 0;  // TJ adjustment after the last glyph
+};
+
+// Characters that no installed font has: how many were met, and the first few.
+struct MissingGlyphs {
+  std::size_t count = 0;
+  std::u32string first;  // distinct, in the order met, at most kShown
+  static constexpr std::size_t kShown = 5;
+};
+
+// The characters of a line that is valid UTF-8 and holds at least one character
+// Windows-1252 lacks; nothing for every other line, which the classic path shows.
+std::optional<std::u32string> TextNeedingFonts(std::string_view line);
+
+// Where a line may be cut: entry i is true when a cut may fall before character
+// i, that is, not inside a cluster (before a combining mark or a joiner, after a
+// joiner or a virama).
+std::vector<bool> CutPoints(std::u32string_view text);
+
+class LineShaper {
+ public:
+  explicit LineShaper(FontSet& fonts);
+  ~LineShaper();
+  LineShaper(const LineShaper&) = delete;
+  LineShaper& operator=(const LineShaper&) = delete;
+
+  // Lays out one line, as it will stand on the page, in visual order.
+  std::vector<ShownRun> shape(std::u32string_view text);
+  const MissingGlyphs& missing() const { return missing_; }
+
+ private:
+  void shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
+                std::uint32_t script, ShownRun& run);
+
+  FontSet& fonts_;
+  hb_buffer_t* buffer_;
+  MissingGlyphs missing_;
+};
+
+}  // namespace scrivane
