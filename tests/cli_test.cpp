@@ -1,6 +1,9 @@
 // The scrivane program run as a user runs it from a terminal or a script, without a display.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <string>
 
 #include "tests/support/pdf_tools.h"
@@ -106,6 +109,42 @@ TEST_F(CommandLineRunTest, BinaryInputAndAHugeLineConvertWithoutLoss) {
     for (const auto& piece : page) joined += piece;
   }
   EXPECT_EQ(joined, line.substr(0, line.find_last_not_of(' ') + 1));  // trailing blanks trimmed
+}
+
+TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
+  // Not linked ...
+  const auto ldd = RunCommand("ldd " + ShellQuote(SCRIVANE_BINARY));
+  ASSERT_EQ(ldd.status, 0) << ldd.output;
+  EXPECT_EQ(ldd.output.find("Qt"), std::string::npos) << ldd.output;
+
+  // ... nor loaded: the dynamic loader lists every library a run opens, with
+  // no display, with a display that cannot be reached, and with the question
+  // asked on the terminal.
+  dir.write("n.txt", "text\n");
+  const std::string run = "cd " + ShellQuote(dir.path()) + " && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LD_DEBUG=files ";
+  for (const std::string display : {"-u DISPLAY ", "DISPLAY=:4242 "}) {
+    std::remove(dir.file("n.pdf").c_str());
+    const auto r = RunCommand(run + "env " + display + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("file=libstdc++"), std::string::npos) << "no list of libraries: " << r.output;
+    EXPECT_EQ(r.output.find("Qt"), std::string::npos) << display << r.output;
+    EXPECT_EQ(r.output.find("scrivane-window"), std::string::npos) << display << r.output;
+    EXPECT_TRUE(testing::QpdfFindings(dir.file("n.pdf")).empty());
+  }
+  auto r = RunCommand(run + "env -u DISPLAY " + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
+  EXPECT_NE(r.output.find("OVERWRITE"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("Qt"), std::string::npos) << r.output;
+
+  // A failure to be shown on a display opens the module, which finds no
+  // display there and leaves the message on the terminal.
+  std::remove(dir.file("n.pdf").c_str());
+  ASSERT_EQ(::mkdir(dir.file("n.pdf").c_str(), 0700), 0);
+  r = RunCommand(run + "DISPLAY=:4242 " + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("Scrivane: "), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("scrivane-window.so [0];  dynamically loaded") != std::string::npos,
+            SCRIVANE_WINDOW_BUILT != 0)
+      << r.output;
 }
 
 }  // namespace

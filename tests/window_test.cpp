@@ -120,6 +120,7 @@ class WindowTest : public QObject {
   void commandLineEmptyFileOrTwoNamesOpenTheWindow();
   void commandLineOutputExistsAndNo();
   void commandLineFailureEndsWithNonZeroStatus();
+  void closingAfterAFailedConversionIsNoFailure();
   void commandLinePdfInputIsNotDestroyed();
   void textBoxesKeepBytesThatAreNotUtf8();
 
@@ -545,6 +546,18 @@ void WindowTest::commandLineFailureEndsWithNonZeroStatus() {
   QVERIFY(!env.messages.shown.empty());
   for (const auto& box : env.messages.shown) QVERIFY(box.text != kDone);
   QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Failed});
+}
+
+void WindowTest::closingAfterAFailedConversionIsNoFailure() {
+  Env env;
+  env.window->Form_Load();
+  env.setText("txtFilename", env.dir.file("missing.txt"));
+  env.setText("txtOutputFile", env.dir.file("missing.pdf"));
+  env.click("btnConvert");
+  QVERIFY(!env.messages.shown.empty());
+  QVERIFY(env.end.ends.empty());
+  env.click("btnClose");
+  QCOMPARE(env.end.ends, std::vector<RunEnd>{RunEnd::Closed});
 }
 
 void WindowTest::commandLinePdfInputIsNotDestroyed() {
