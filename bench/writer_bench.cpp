@@ -122,6 +122,7 @@ void Floor(const std::string& in, const std::string& out, std::size_t outBytes) 
 struct Shape {
   const char* name;
   std::string text;
+  scrivane::LayoutSettings layout{};  // the classic layout unless given
 };
 
 long PeakKib(const std::string& binary, const std::string& input) {
@@ -159,7 +160,9 @@ int main(int argc, char** argv) {
   const Shape shapes[] = {{"prose 5 MB", Prose(five, 1)},
                           {"long lines 5 MB", LongLines(five, 2)},
                           {"one 1 MB line", OneLine(1u << 20, 3)},
-                          {"1664 form-feed pages", FormFeedPages(1663)}};
+                          {"1664 form-feed pages", FormFeedPages(1663)},
+                          // Option mode's setting for source code and logs.
+                          {"prose 5 MB --preserve", Prose(five, 1), {true, 8, true, true}}};
 
   std::printf("%-22s %10s %12s %12s %12s %7s\n", "input", "MB", "writer MB/s", "floor MB/s",
               "PDF MB", "ratio");
@@ -168,6 +171,7 @@ int main(int argc, char** argv) {
     WriteFile(input, shape.text);
     std::vector<double> writerTimes, floorTimes;
     std::size_t pdfBytes = 0;
+    writer.setLayout(shape.layout);
     // Interleave the two, so that a noisy neighbour hurts both alike.
     for (int r = 0; r < repeats; ++r) {
       std::filesystem::remove(output);

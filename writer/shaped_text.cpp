@@ -88,6 +88,8 @@ void PdfWriter::writeShapedText() {
     const std::int32_t blank = widths[' '];
     const std::int32_t tabStop = layout_.tabSize * blank;
     const bool tabsAreBlanks = layout_.tabSize > 0;
+    std::int64_t costs[256];
+    for (int c = 0; c < 256; ++c) costs[c] = measure.of(static_cast<char>(c));
 
     std::string_view raw;
     std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
@@ -174,11 +176,21 @@ void PdfWriter::writeShapedText() {
       const std::size_t n = line.size();
       for (std::size_t start = 0;;) {
         auto cost = [&](std::size_t at) {
-          return measure.of(line[at]) + (at != start ? gapBefore(at) : 0);
+          return costs[static_cast<unsigned char>(line[at])] + (at != start ? gapBefore(at) : 0);
         };
         std::int64_t used = 0;
         std::size_t end = start;
-        while (end < n && used + cost(end) <= budget) used += cost(end++);
+        if (gaps.empty()) {
+          // Most lines have no tab gaps: each character costs what its byte does.
+          while (end < n) {
+            const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
+            if (used + c > budget) break;
+            used += c;
+            ++end;
+          }
+        } else {
+          while (end < n && used + cost(end) <= budget) used += cost(end++);
+        }
         if (end == n) {
           if (!writePiece(line, start, n)) return;
           break;
