@@ -5,8 +5,9 @@ target_compile_definitions(options_tests PRIVATE SCRIVANE_SOURCE_DIR="${PROJECT_
 gtest_discover_tests(options_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS options)
 
 # The real program from a shell: needs the option-mode dispatch in main().
-add_executable(options_cli_tests options_cli_test.cpp)
+add_executable(options_cli_tests options_cli_test.cpp shape_corpus_test.cpp)
 target_link_libraries(options_cli_tests PRIVATE scrivane_test_support GTest::gtest_main)
-target_compile_definitions(options_cli_tests PRIVATE SCRIVANE_BINARY="$<TARGET_FILE:scrivane>")
+target_compile_definitions(options_cli_tests PRIVATE SCRIVANE_BINARY="$<TARGET_FILE:scrivane>"
+  SCRIVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_dependencies(options_cli_tests scrivane)
 gtest_discover_tests(options_cli_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS options)

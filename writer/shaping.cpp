@@ -226,6 +226,10 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
       const std::size_t from = begin + j;
       const std::size_t to = j + 1 == carriers ? end : from + 1;
       texts[glyphs[j]] = std::u32string(text.substr(from, to - from));
+      // Readers turn right-to-left text around character by character, so a
+      // glyph that stands for several characters (lam-alef) holds them in page
+      // order, to come back in reading order.
+      if (rtl) std::reverse(texts[glyphs[j]].begin(), texts[glyphs[j]].end());
     }
   }
 

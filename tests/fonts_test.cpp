@@ -1,0 +1,281 @@
+// Text that Windows-1252 lacks, shown in embedded fonts: what readers get back,
+// how the fonts are embedded, and that nothing changes for the text it has.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/std_files.h"
+#include "tests/support/fakes.h"
+#include "tests/support/pdf_tools.h"
+#include "tests/support/temp_dir.h"
+#include "writer/shaping.h"
+#include "writer/writer.h"
+
+namespace scrivane {
+namespace {
+
+using testing::FakeMessageBox;
+using testing::FixedClock;
+using testing::PdfToText;
+using testing::QpdfFindings;
+using testing::ReadFile;
+using testing::RunCommand;
+using testing::ShellQuote;
+using testing::TempDir;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// The corpus: every left-to-right line must come back exactly.
+const std::vector<std::string> kLeftToRight = {
+    "English with accents: café, naïve, Zürich, façade",
+    "Greek: Καλημέρα κόσμε, ο Ήλιος λάμπει",
+    "Russian: Съешь же ещё этих мягких французских булок",
+    "Chinese: 我能吞下玻璃而不伤身体。",
+    "Japanese: いろはにほへと ちりぬるを カタカナ 漢字",
+    "Korean: 다람쥐 헌 쳇바퀴에 타고파",
+    // Vietnamese with its marks as combining characters, not precomposed.
+    "Vietnamese: Tie\xCC\x82\xCC\x81ng Vie\xCC\xA3\xCC\x82t co\xCC\x81 da\xCC\x82\xCC\x81u",
+    "Hindi: नमस्ते दुनिया, हिन्दी",
+    "Math: ∀x ∈ ℝ: x² ≥ 0, ∑ ∫ √2 ≠ ∞",
+    "Mixed: Hello Мир 世界 Ελλάδα",
+    "Emoji: 😀 ☺",
+};
+const std::vector<std::string> kRightToLeft = {
+    "السلام عليكم مرحبا بالعالم",
+    "שלום עולם מה שלומך",
+};
+
+class FontsTest : public ::testing::Test {
+ protected:
+  bool Convert(const std::string& text, bool embed, const std::string& font = "Times-Roman",
+               const std::string& title = "") {
+    input = dir.write("in.txt", text);
+    std::remove(output.c_str());
+    writer.setFontSettings({embed, std::nullopt});
+    return writer.ConvertToPDF(input, output, "", "", "", "", title, font, 10, 0, 8.5f, 11.f);
+  }
+
+  // pdffonts' rows other than the classic font's: name, then emb, sub and uni.
+  std::vector<std::vector<std::string>> EmbeddedFonts() {
+    const auto r = RunCommand("pdffonts " + ShellQuote(output));
+    std::vector<std::vector<std::string>> rows;
+    const auto lines = Lines(r.output);
+    for (std::size_t k = 2; k < lines.size(); ++k) {
+      std::istringstream in(lines[k]);
+      std::vector<std::string> t;
+      std::string w;
+      while (in >> w) t.push_back(w);
+      if (t.size() < 6 || t[0] == "Times-Roman" || t[0] == "Courier" || t[0] == "Arial") continue;
+      rows.push_back({t[0], t[t.size() - 5], t[t.size() - 4], t[t.size() - 3]});
+    }
+    return rows;
+  }
+
+  TempDir dir;
+  std::string input;
+  std::string output = dir.file("out.pdf");
+  platform::StdFiles files;
+  FakeMessageBox messages;
+  FixedClock clock;
+  PdfWriter writer{files, messages, clock};
+};
+
+TEST_F(FontsTest, EveryScriptOfTheCorpusReadsBackAndIsEmbeddedAsASubsetWithAUnicodeMap) {
+  std::string text;
+  for (const auto& l : kLeftToRight) text += l + "\n";
+  for (const auto& l : kRightToLeft) text += l + "\n";
+  ASSERT_TRUE(Convert(text, true)) << ::testing::PrintToString(messages.texts());
+  EXPECT_TRUE(messages.texts().empty()) << ::testing::PrintToString(messages.texts());
+
+  const std::string pdf = ReadFile(output);
+  EXPECT_EQ(pdf.substr(0, 9), "%PDF-1.3\r");
+  EXPECT_TRUE(QpdfFindings(output).empty()) << ::testing::PrintToString(QpdfFindings(output));
+
+  const auto back = Lines(PdfToText(output));
+  ASSERT_GE(back.size(), kLeftToRight.size() + kRightToLeft.size());
+  for (std::size_t k = 0; k < kLeftToRight.size(); ++k) EXPECT_EQ(back[k], kLeftToRight[k]);
+  for (std::size_t k = 0; k < kRightToLeft.size(); ++k) {
+    const std::string& shown = back[kLeftToRight.size() + k];
+    std::istringstream words(kRightToLeft[k]);
+    std::string word;
+    while (words >> word) EXPECT_NE(shown.find(word), std::string::npos) << word << " in " << shown;
+  }
+
+  const auto fonts = EmbeddedFonts();
+  EXPECT_GE(fonts.size(), 3u);
+  for (const auto& f : fonts) {
+    EXPECT_EQ(f[1] + f[2] + f[3], "yesyesyes") << f[0];
+    EXPECT_EQ(f[0][6], '+') << f[0];  // a subset's tag
+  }
+}
+
+// Rows of a page rendered at 36 dots per inch (half a point a dot), as grey levels.
+std::vector<std::string> RenderRows(const std::string& pdf, const TempDir& dir) {
+  const std::string base = dir.file("page");
+  RunCommand("pdftoppm -gray -r 36 -f 1 -l 1 -singlefile " + ShellQuote(pdf) + " " +
+             ShellQuote(base));
+  const std::string pgm = ReadFile(base + ".pgm");
+  std::istringstream in(pgm);
+  std::string magic;
+  int width = 0, height = 0, max = 0;
+  in >> magic >> width >> height >> max;
+  in.get();
+  std::vector<std::string> rows;
+  for (int y = 0; y < height; ++y) {
+    std::string row(static_cast<std::size_t>(width), '\0');
+    in.read(row.data(), width);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(FontsTest, EveryLineLeavesInkWhereItStands) {
+  std::string text;
+  for (const auto& l : kLeftToRight) text += l.substr(l.find(':') + 2) + "\n";
+  for (const auto& l : kRightToLeft) text += l + "\n";
+  ASSERT_TRUE(Convert(text, true));
+  const auto rows = RenderRows(output, dir);
+  ASSERT_EQ(rows.size(), 396u);  // 792 points
+  const std::size_t lines = kLeftToRight.size() + kRightToLeft.size();
+  for (std::size_t n = 1; n <= lines; ++n) {
+    // Baseline n is 40 + 12n points below the top; look from 9 points above it to 2 below.
+    const std::size_t base = (40 + 12 * n) / 2;
+    bool ink = false;
+    for (std::size_t y = base - 4; y <= base + 1; ++y) {
+      for (std::size_t x = 25; x < rows[y].size(); ++x) {
+        if (static_cast<unsigned char>(rows[y][x]) < 128) ink = true;
+      }
+    }
+    EXPECT_TRUE(ink) << "line " << n;
+  }
+}
+
+TEST_F(FontsTest, TextThatWindows1252HasGivesTheSameBytesAsBefore) {
+  const std::vector<std::string> inputs = {
+      "Hello\nWorld (1)\n",
+      "caf\xC3\xA9 na\xC3\xAFve \xE2\x82\xAC 5 \xE2\x80\x94 \xE2\x80\x9Cquoted\xE2\x80\x9D\n",
+      "8-bit text: caf\xE9 \xFF\xFE\n\tTabbed\n",
+      std::string(400, 'x') + " (wrapped) " + std::string(300, 'y') + "\n\fnext page\n",
+  };
+  for (const std::string& in : inputs) {
+    ASSERT_TRUE(Convert(in, false));
+    const std::string classic = ReadFile(output);
+    ASSERT_TRUE(Convert(in, true));
+    EXPECT_EQ(ReadFile(output), classic) << in;
+    EXPECT_EQ(classic.substr(0, 9), "%PDF-1.2\r");
+  }
+}
+
+TEST_F(FontsTest, TheWindowsPathShowsQuestionMarksAsSpecified) {
+  ASSERT_TRUE(Convert("Ελλάδα\n", false));
+  EXPECT_EQ(ReadFile(output).substr(0, 9), "%PDF-1.2\r");
+  EXPECT_EQ(Lines(PdfToText(output)).front(), "??????");
+}
+
+TEST_F(FontsTest, ACharacterNoFontHasIsABoxAndOneNoticeButNoFailure) {
+  // U+E000, a private-use character that no installed font draws, three times.
+  ASSERT_TRUE(Convert("a \xEE\x80\x80 b \xEE\x80\x80\n\xEE\x80\x80 and \xCE\xB1\n", true));
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_NE(messages.texts()[0].find("3 characters have no glyph"), std::string::npos)
+      << messages.texts()[0];
+  EXPECT_NE(messages.texts()[0].find("U+E000"), std::string::npos);
+  EXPECT_TRUE(QpdfFindings(output).empty());
+  // The text layer still has the character itself (pdftotext drops the blanks
+  // beside a box that has no width to speak of).
+  std::string first = Lines(PdfToText(output))[0];
+  first.erase(std::remove(first.begin(), first.end(), ' '), first.end());
+  EXPECT_EQ(first, "a\xEE\x80\x80" "b\xEE\x80\x80");
+}
+
+TEST_F(FontsTest, ALongLineIsNeverCutInsideACluster) {
+  // 134 letters fill all but one of the line's 135 places; the cut would fall
+  // between the e and its accent.
+  const std::string line = std::string(134, 'a') + "e\xCC\x81" + "bc";
+  ASSERT_TRUE(Convert(line + "\n", true));
+  const auto back = Lines(PdfToText(output));
+  ASSERT_GE(back.size(), 2u);
+  EXPECT_EQ(back[0], std::string(134, 'a'));
+  EXPECT_EQ(back[1], "e\xCC\x81" "bc");
+}
+
+TEST_F(FontsTest, CutPointsKeepMarksJoinersAndConjunctsTogether) {
+  const std::u32string text = U"ae\u0301\u0915\u094D\u0937x\u200Dy";
+  // Before each of the nine characters, and at the end.
+  const std::vector<bool> expected = {true, true, false, true, false, false, true, false, false,
+                                      true};
+  EXPECT_EQ(CutPoints(text), expected);
+}
+
+TEST_F(FontsTest, OnlyValidUtf8WithACharacterWindows1252LacksNeedsFonts) {
+  EXPECT_FALSE(TextNeedingFonts("plain"));
+  EXPECT_FALSE(TextNeedingFonts("caf\xC3\xA9 \xE2\x82\xAC"));  // é and the euro sign are in it
+  EXPECT_FALSE(TextNeedingFonts("\xCE\xB1\xFF"));              // not UTF-8: 8-bit text
+  EXPECT_EQ(TextNeedingFonts("x\xCE\xB1"), std::u32string(U"x\u03B1"));
+}
+
+TEST_F(FontsTest, SizesStaySmall) {
+  ASSERT_TRUE(Convert("Καλημέρα κόσμε, αυτή είναι μια γραμμή.\n", true));
+  EXPECT_LT(ReadFile(output).size(), 40u * 1024);
+
+  // A megabyte of Chinese from 3500 different characters.
+  std::string text;
+  std::size_t k = 0;
+  while (text.size() < 1000000) {
+    for (int c = 0; c < 40; ++c, ++k) {
+      const char32_t ch = 0x4E00 + static_cast<char32_t>((k * 7919) % 3500);
+      text += static_cast<char>(0xE0 | (ch >> 12));
+      text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (ch & 0x3F));
+    }
+    text += "\n";
+  }
+  ASSERT_TRUE(Convert(text, true));
+  EXPECT_LT(ReadFile(output).size(), 3u * 1000 * 1000);
+  EXPECT_TRUE(QpdfFindings(output).empty());
+}
+
+TEST_F(FontsTest, TitlesInAnyScriptReachTheInfoDictionary) {
+  ASSERT_TRUE(Convert("Καλημέρα\n", true, "Times-Roman", "Καλημέρα 世界"));
+  const auto r = RunCommand("pdfinfo -enc UTF-8 " + ShellQuote(output));
+  EXPECT_TRUE(std::regex_search(r.output, std::regex("Title: +Καλημέρα 世界\n"))) << r.output;
+}
+
+TEST_F(FontsTest, EachStandardFontStartsWithItsLiberationFont) {
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Courier", "LiberationMono"}, {"Times-Roman", "LiberationSerif"}, {"Arial", "LiberationSans"}};
+  for (const auto& [font, family] : expected) {
+    ASSERT_TRUE(Convert("Ελλάδα\n", true, font));
+    const auto fonts = EmbeddedFonts();
+    ASSERT_EQ(fonts.size(), 1u) << font;
+    EXPECT_NE(fonts[0][0].find(family), std::string::npos) << fonts[0][0];
+  }
+}
+
+TEST_F(FontsTest, AFontFileComesFirstAndCffFontsAreEmbeddedToo) {
+  const std::string otf = "/usr/share/fonts/opentype/urw-base35/NimbusSans-Regular.otf";
+  if (!testing::Exists(otf)) GTEST_SKIP() << "fonts-urw-base35 is not installed";
+  input = dir.write("in.txt", "Ελλάδα Привет\n");
+  writer.setFontSettings({true, otf});
+  ASSERT_TRUE(writer.ConvertToPDF(input, output, "", "", "", "", "", "Times-Roman", 10, 0, 8.5f,
+                                  11.f));
+  const auto r = RunCommand("pdffonts " + ShellQuote(output));
+  EXPECT_NE(r.output.find("NimbusSans-Regular"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("CID Type 0C"), std::string::npos) << r.output;
+  EXPECT_TRUE(QpdfFindings(output).empty());
+  EXPECT_EQ(Lines(PdfToText(output))[0], "Ελλάδα Привет");
+}
+
+}  // namespace
+}  // namespace scrivane
