@@ -142,7 +142,8 @@ TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
   r = RunCommand(run + "DISPLAY=:4242 " + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Scrivane: "), std::string::npos) << r.output;
-  EXPECT_EQ(r.output.find("scrivane-window.so [0];  dynamically loaded") != std::string::npos,
+  EXPECT_EQ(r.output.find("calling init: ") != std::string::npos &&
+                r.output.find("scrivane-window.so\n", r.output.find("calling init: ")) != std::string::npos,
             SCRIVANE_WINDOW_BUILT != 0)
       << r.output;
 }
