@@ -17,7 +17,8 @@ inline constexpr const char* kOverflow = "Overflow";
 inline constexpr const char* kSubscriptOutOfRange = "Subscript out of range";
 inline constexpr const char* kInvalidArgument = "Invalid procedure call or argument";
 
-// Plain description of an errno value ("File not found", "Permission denied", ...).
+// The system's own description of an errno value ("No such file or directory",
+// "Permission denied", ...).
 std::string DescribeErrno(int error);
 
 }  // namespace scrivane::platform

@@ -377,7 +377,7 @@ class NewFile : public Output {
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
       const int error = errno;
       removeTemporary();
-      if (error == ENOENT) throw Failure("Path not found");  // the folder is gone
+      if (error == ENOENT) ThrowErrno(ENOENT);  // the folder is gone
       ThrowErrno(error);
     }
     Disarm(slot_);
@@ -457,7 +457,7 @@ std::unique_ptr<Output> CreateNewFile(const std::string& target, mode_t mode) {
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      if (errno == ENOENT) throw Failure("Path not found");  // creating in a folder that does not exist
+      if (errno == ENOENT) ThrowErrno(ENOENT);  // creating in a folder that does not exist
       ThrowErrno(errno);
     }
     return std::make_unique<NewFile>(fd, temporary, target, Arm(temporary));
@@ -630,7 +630,7 @@ std::unique_ptr<Output> StdFiles::createOutput(const std::string& path, const st
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return CreateNewFile(path, mode);
-    if (errno == ENOTDIR) throw Failure("Path not found");
+    if (errno == ENOTDIR) ThrowErrno(ENOTDIR);
     ThrowErrno(errno);
   }
   if (S_ISLNK(st.st_mode)) {

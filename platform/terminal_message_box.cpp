@@ -29,7 +29,13 @@ Answer TerminalMessageBox::show(const std::string& text, Buttons buttons, Icon,
   for (char& c : shown) {
     if (c == '\r') c = '\n';
   }
-  std::fprintf(out_, "%s: %s", title.c_str(), shown.c_str());
+  // Every message starts with the program's name; a title of the program's own
+  // adds nothing to that, any other (the file a message is about) follows it.
+  if (title == kAppTitle || title == kWindowCaption) {
+    std::fprintf(out_, "scrivane: %s", shown.c_str());
+  } else {
+    std::fprintf(out_, "scrivane: %s: %s", title.c_str(), shown.c_str());
+  }
   if (buttons == Buttons::Ok) {
     std::fputc('\n', out_);
     std::fflush(out_);

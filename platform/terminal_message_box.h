@@ -6,8 +6,9 @@
 
 namespace scrivane::platform {
 
-// Message boxes on a terminal, for runs without a display: the title and the
-// text go to stderr; a Yes/No question is asked on the terminal when the input
+// Message boxes on a terminal, for runs without a display: "scrivane: " and the
+// text go to stderr, with the title between them when it is not one of the
+// program's own (kAppTitle, kWindowCaption); a Yes/No question is asked on the terminal when the input
 // is one, otherwise the default button is taken and printed.
 class TerminalMessageBox : public MessageBox {
  public:

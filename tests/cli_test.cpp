@@ -53,7 +53,7 @@ TEST_F(CommandLineRunTest, AnExistingOutputIsReplacedOnlyAfterTheQuestion) {
   dir.write("n.pdf", "old");
   const auto r = Run("n.txt");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("Scrivane v1.1: Output File Already Exist. Do you want To OVERWRITE It? [Y/n] Yes"),
+  EXPECT_NE(r.output.find("scrivane: Output File Already Exist. Do you want To OVERWRITE It? [Y/n] Yes"),
             std::string::npos)
       << r.output;
   EXPECT_EQ(ReadFile(dir.file("n.pdf")).substr(0, 8), "%PDF-1.2");
@@ -141,7 +141,7 @@ TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
   ASSERT_EQ(::mkdir(dir.file("n.pdf").c_str(), 0700), 0);
   r = RunCommand(run + "DISPLAY=:4242 " + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("Scrivane: "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("scrivane: "), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("calling init: ") != std::string::npos &&
                 r.output.find("scrivane-window.so\n", r.output.find("calling init: ")) != std::string::npos,
             SCRIVANE_WINDOW_BUILT != 0)

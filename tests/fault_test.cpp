@@ -172,7 +172,7 @@ TEST_F(FaultTest, DiskFullIsReportedAndTheDeviceLinkIsKept) {
   const Outcome r = RunScrivane({input}, dir.path());
   EXPECT_FALSE(r.hung);
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("Scrivane: Cannot write '" + output + "': Disk full"), std::string::npos)
+  EXPECT_NE(r.output.find("scrivane: Cannot write '" + output + "': No space left on device"), std::string::npos)
       << r.output;
   // Only ordinary files count as an existing output: no overwrite question,
   // and the link is neither followed by a removal nor replaced.
@@ -185,7 +185,7 @@ TEST_F(FaultTest, DiskFullIsReportedAndTheDeviceLinkIsKept) {
   const Outcome offscreen = RunScrivane({input}, dir.path(), false, {"QT_QPA_PLATFORM=offscreen"});
   EXPECT_FALSE(offscreen.hung);
   EXPECT_EQ(offscreen.status, 1) << offscreen.output;
-  EXPECT_NE(offscreen.output.find("Scrivane: Cannot write '" + output + "': Disk full"), std::string::npos)
+  EXPECT_NE(offscreen.output.find("scrivane: Cannot write '" + output + "': No space left on device"), std::string::npos)
       << offscreen.output;
 }
 
@@ -213,7 +213,7 @@ TEST_F(FaultTest, AFileSystemThatFillsUpLeavesNoPartialPdf) {
 
   const Outcome r = RunScrivane({input}, small);
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("Cannot write '" + small + "/notes.pdf': Disk full"), std::string::npos)
+  EXPECT_NE(r.output.find("Cannot write '" + small + "/notes.pdf': No space left on device"), std::string::npos)
       << r.output;
   // What did fit was removed again, and the old PDF is as it was.
   EXPECT_EQ(ReadFile(small + "/notes.pdf"), old);
@@ -229,7 +229,7 @@ TEST_F(FaultTest, AFolderInTheWayOfTheOutputIsLeftAlone) {
 
   const Outcome r = RunScrivane({input}, dir.path());
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("Cannot write '" + output + "': Path/File access error (it is a folder)"),
+  EXPECT_NE(r.output.find("Cannot write '" + output + "': Is a directory"),
             std::string::npos)
       << r.output;
   EXPECT_EQ(ReadFile(output + "/keep"), "kept");
@@ -263,7 +263,7 @@ TEST_F(FaultTest, AnUnreadableInputIsReportedAndTheOldPdfStays) {
   const Outcome r = RunScrivane({input}, own.path(), /*unprivileged=*/true, {}, own.program());
   ASSERT_NE(r.status, 127) << "the program could not be started: " << r.output;
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("Scrivane: Permission denied"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("scrivane: Permission denied"), std::string::npos) << r.output;
   // A failed conversion leaves no document of its own: the old one stays as it was.
   EXPECT_EQ(ReadFile(output), "an old PDF");
   EXPECT_EQ(testing::Names(own.path()), (std::vector<std::string>{"scrivane", "secret.pdf", "secret.txt"}));

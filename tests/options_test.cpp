@@ -414,7 +414,7 @@ TEST_F(OptionRun, AFullStandardOutputIsAFailure) {
   out_ = full;
   Feed("text\n");
   EXPECT_EQ(Run({"-"}), 1);
-  EXPECT_EQ(messages_.texts(), std::vector<std::string>{"Cannot write 'standard output': Disk full"});
+  EXPECT_EQ(messages_.texts(), std::vector<std::string>{"Cannot write 'standard output': No space left on device"});
 }
 
 TEST_F(OptionRun, HelpAndVersionThatCannotBeWrittenAreAFailure) {
@@ -423,9 +423,9 @@ TEST_F(OptionRun, HelpAndVersionThatCannotBeWrittenAreAFailure) {
   std::fclose(out_);
   out_ = full;
   EXPECT_EQ(Run({"--help"}), 1);
-  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: No space left on device\n");
   EXPECT_EQ(Run({"-V"}), 1);
-  EXPECT_EQ(Err(), "scrivane: cannot write standard output: Disk full\n");
+  EXPECT_EQ(Err(), "scrivane: cannot write standard output: No space left on device\n");
 
   // A stream that takes no writes at all, as a closed standard output does.
   std::FILE* shut = std::fopen("/dev/null", "r");

@@ -174,7 +174,7 @@ TEST(StdFilesTest, SizesOnlyOrdinaryFilesAndNamesFailuresPlainly) {
   EXPECT_FALSE(files.isOrdinaryFile(dir.path()));
 
   EXPECT_THROW(files.openLines(dir.file("missing")), Failure);
-  EXPECT_EQ(DescribeErrno(ENOSPC), "Disk full");
+  EXPECT_EQ(DescribeErrno(ENOSPC), "No space left on device");
   EXPECT_EQ(DescribeErrno(EACCES), "Permission denied");
 }
 
@@ -218,13 +218,13 @@ TEST(StdFilesOutputTest, ANewFileTakesTheOutputsNameOnlyWhenComplete) {
     files.createOutput(dir.file("none/x.pdf"), "");
     FAIL() << "creating in a missing folder must fail";
   } catch (const Failure& e) {
-    EXPECT_STREQ(e.what(), "Path not found");
+    EXPECT_STREQ(e.what(), "No such file or directory");
   }
   try {
     files.createOutput(dir.path(), "");
     FAIL() << "a folder is no output";
   } catch (const Failure& e) {
-    EXPECT_STREQ(e.what(), "Path/File access error (it is a folder)");
+    EXPECT_STREQ(e.what(), "Is a directory");
   }
   try {
     files.createOutput(dir.file(std::string(256, 'n')), "");
@@ -483,7 +483,7 @@ TEST(TerminalMessageBoxTest, WithoutATerminalTakesAndPrintsTheDefault) {
   char buf[512] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, out);
   EXPECT_EQ(std::string(buf, n),
-            "Scrivane v1.1: Sure? [Y/n] Yes\nScrivane: Done.\n\nOpen? [y/N] No\nScrivane: Disk full\n");
+            "scrivane: Sure? [Y/n] Yes\nscrivane: Done.\n\nOpen? [y/N] No\nscrivane: Disk full\n");
   std::fclose(out);
   std::fclose(in);
 }
@@ -519,9 +519,9 @@ TEST(TerminalMessageBoxTest, OnATerminalAsksAgainUntilAnsweredAndSaysWhenInputEn
   char buf[512] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, out);
   EXPECT_EQ(std::string(buf, n),
-            "Scrivane: Replace? [Y/n] Please answer y or n. [Y/n] Please answer y or n. [Y/n] "
-            "Scrivane: Replace? [Y/n] "
-            "Scrivane: Replace? [y/N] \nNo (end of input)\n");
+            "scrivane: Replace? [Y/n] Please answer y or n. [Y/n] Please answer y or n. [Y/n] "
+            "scrivane: Replace? [Y/n] "
+            "scrivane: Replace? [y/N] \nNo (end of input)\n");
   std::fclose(out);
   std::fclose(in);
   ::close(master);

@@ -391,7 +391,7 @@ TEST_F(WriterTest, WriteFailuresAreReportedOnceAndLeaveNoFile) {
   for (int i = 0; i < 3000; ++i) text += "Enough lines to need many flushes of the output buffer.\n";
   output = dir.file("no/such/dir/out.pdf");
   EXPECT_FALSE(Convert(text));
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '" + output + "': Path not found"});
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '" + output + "': No such file or directory"});
 
   if (::geteuid() != 0) {  // root may write anywhere
     messages.shown.clear();
@@ -405,7 +405,7 @@ TEST_F(WriterTest, WriteFailuresAreReportedOnceAndLeaveNoFile) {
     messages.shown.clear();
     output = "/dev/full";
     EXPECT_FALSE(Convert(text));
-    EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '/dev/full': Disk full"});
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot write '/dev/full': No space left on device"});
   }
 }
 
