@@ -78,9 +78,16 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
     PdfWriter writer(streams.files(), streams.messages(), sv.clock);
     writer.setLayout(o.layout);
     writer.setFontSettings({true, o.fontFile, input != "-"});
-    return writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
-                               o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
-                               o.pwidth, o.pheight);
+    const bool clean =
+        writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
+                            o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
+                            o.pwidth, o.pheight);
+    if (writer.inputHeldNul()) {
+      Complain(sv.err, (input == "-" ? std::string(kStdinName) : input) +
+                           ": warning: this looks like a binary file (it holds NUL bytes); "
+                           "converted as text");
+    }
+    return clean;
   } catch (const platform::Failure& e) {
     Complain(sv.err, input == "-" ? std::string("cannot read standard input: ") + e.what() : e.what());
     return false;

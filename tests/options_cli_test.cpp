@@ -155,6 +155,16 @@ TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndToldOfFromAPipe) {
       << r.output;
 }
 
+TEST_F(ProgramRun, AnInputWithNulBytesConvertsWithAWarning) {
+  dir_.write("bin.txt", std::string("text\0more\n", 10));
+  dir_.write("plain.txt", "text\n");
+  CommandResult r = Run("-q bin.txt plain.txt");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output, "scrivane: bin.txt: warning: this looks like a binary file (it holds NUL bytes); "
+                      "converted as text\n");
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("bin.pdf")).empty());
+}
+
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {
   dir_.write("a.txt", "a\n");
   dir_.write("b.txt", "b\n");

@@ -3,6 +3,7 @@
 // writer.cpp stays as it is; this one is used only when a setting asks for it.
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -129,6 +130,7 @@ void PdfWriter::writeShapedText() {
     };
 
     while (in->next(raw)) {
+      if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
       std::string_view line = raw;
       if (!IsAscii(line)) {
         noteUnshown(raw);

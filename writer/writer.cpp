@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
@@ -70,6 +71,7 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
                              std::int16_t FontSize, std::int16_t Rotation, float pwidth,
                              float pheight) {
   failed_ = false;
+  heldNul_ = false;
   spoiled_ = false;
   writeFailed_ = false;
   pageOpen_ = false;
@@ -383,6 +385,7 @@ void PdfWriter::writetext() {
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
     while (in->next(raw)) {
+      if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
       s_.lineno += 1;
       const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
       if (s_.lineno >= s_.linesperpage || hasFormFeed) {

@@ -134,6 +134,8 @@ class PdfWriter {
   WriterState& state() { return s_; }
   const WriterState& state() const { return s_; }
   bool failed() const { return failed_; }
+  // Whether the last conversion's input held a NUL byte, as binary files do.
+  bool inputHeldNul() const { return heldNul_; }
 
  private:
   // `pageLimit`: the failure is the page limit, which leaves a sound, shorter document.
@@ -185,6 +187,7 @@ class PdfWriter {
   WriterState s_;
   std::unique_ptr<platform::Output> output_;  // opened at the first flush
   LayoutSettings layout_;
+  bool heldNul_ = false;      // a line of the input held a NUL byte
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
