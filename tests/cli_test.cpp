@@ -115,7 +115,7 @@ TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
   // Not linked ...
   const auto ldd = RunCommand("ldd " + ShellQuote(SCRIVANE_BINARY));
   ASSERT_EQ(ldd.status, 0) << ldd.output;
-  EXPECT_EQ(ldd.output.find("Qt"), std::string::npos) << ldd.output;
+  EXPECT_EQ(ldd.output.find("libQt"), std::string::npos) << ldd.output;
 
   // ... nor loaded: the dynamic loader lists every library a run opens, with
   // no display, with a display that cannot be reached, and with the question
@@ -127,13 +127,13 @@ TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
     const auto r = RunCommand(run + "env " + display + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("file=libstdc++"), std::string::npos) << "no list of libraries: " << r.output;
-    EXPECT_EQ(r.output.find("Qt"), std::string::npos) << display << r.output;
+    EXPECT_EQ(r.output.find("libQt"), std::string::npos) << display << r.output;
     EXPECT_EQ(r.output.find("scrivane-window"), std::string::npos) << display << r.output;
     EXPECT_TRUE(testing::QpdfFindings(dir.file("n.pdf")).empty());
   }
   auto r = RunCommand(run + "env -u DISPLAY " + ShellQuote(SCRIVANE_BINARY) + " n.txt </dev/null");
   EXPECT_NE(r.output.find("OVERWRITE"), std::string::npos) << r.output;
-  EXPECT_EQ(r.output.find("Qt"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("libQt"), std::string::npos) << r.output;
 
   // A failure to be shown on a display opens the module, which finds no
   // display there and leaves the message on the terminal.
