@@ -215,16 +215,10 @@ void PdfWriter::writeShapedText() {
       }
     }
     in.reset();
-    writeFooter();
-    endpage(streamstart);
+    closeLastPage(streamstart);
   } catch (const std::exception& e) {
     in.reset();
-    report(describe(e));
-    // Close the open page, so that what was laid out stays a well-formed document.
-    if (pageOpen_) {
-      writeFooter();
-      endpage(streamstart);
-    }
+    failText(e, streamstart);
   }
 }
 

@@ -455,16 +455,10 @@ void PdfWriter::writetext() {
       writeTextLine(rest.substr(start));
     }
     in.reset();
-    writeFooter();
-    endpage(streamstart);
+    closeLastPage(streamstart);
   } catch (const std::exception& e) {
     in.reset();
-    report(describe(e));
-    // Close the open page, so that what was laid out stays a well-formed document.
-    if (pageOpen_) {
-      writeFooter();
-      endpage(streamstart);
-    }
+    failText(e, streamstart);
   }
 }
 
@@ -718,6 +712,17 @@ void PdfWriter::reportMissingGlyphs() {
   // A notice, not a failure: the document is complete.
   messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
                  platform::DefaultButton::First, platform::kAppTitle);
+}
+
+void PdfWriter::closeLastPage(std::int64_t streamstart) {
+  writeFooter();
+  endpage(streamstart);
+}
+
+void PdfWriter::failText(const std::exception& e, std::int64_t streamstart) {
+  report(describe(e));
+  // Close the open page, so that what was laid out stays a well-formed document.
+  if (pageOpen_) closeLastPage(streamstart);
 }
 
 void PdfWriter::noteUnshown(std::string_view raw) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -163,6 +164,10 @@ class PdfWriter {
   bool pageBreak(std::int64_t& streamstart);
   // The layout of writetext for settings other than the classic lines.
   void writeShapedText();
+  // The end of the text: the last page gets its footer and is closed.
+  void closeLastPage(std::int64_t streamstart);
+  // A failure while laying out text is reported, and the open page closed.
+  void failText(const std::exception& e, std::int64_t streamstart);
   // The highest object number and offset that the tables can hold.
   std::int64_t maxObjects() const;
   std::int64_t maxLocation() const;
