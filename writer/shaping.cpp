@@ -27,6 +27,32 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
+// Runs of at most this many characters are kept once shaped, up to this many runs.
+constexpr std::size_t kLongestCachedRun = 32;
+constexpr std::size_t kMostCachedRuns = 50000;
+
+// Scripts that HarfBuzz shapes from the run's own characters alone: those of
+// its default shaper and Hangul's. The shapers of Arabic-like scripts also
+// read the characters around the run, to join across its ends.
+bool ShapesWithoutContext(std::uint32_t script) {
+  switch (static_cast<hb_script_t>(script)) {
+    case HB_SCRIPT_LATIN:
+    case HB_SCRIPT_GREEK:
+    case HB_SCRIPT_CYRILLIC:
+    case HB_SCRIPT_ARMENIAN:
+    case HB_SCRIPT_GEORGIAN:
+    case HB_SCRIPT_HAN:
+    case HB_SCRIPT_HIRAGANA:
+    case HB_SCRIPT_KATAKANA:
+    case HB_SCRIPT_BOPOMOFO:
+    case HB_SCRIPT_HANGUL:
+    case HB_SCRIPT_COMMON:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool IsResolvedScript(hb_script_t s) {
   return s != HB_SCRIPT_COMMON && s != HB_SCRIPT_INHERITED && s != HB_SCRIPT_UNKNOWN;
 }
@@ -78,24 +104,28 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   const auto length = static_cast<FriBidiStrIndex>(n);
 
   // Embedding levels and the visual order, only where something runs right to left.
-  std::vector<FriBidiCharType> types(n);
-  fribidi_get_bidi_types(chars, length, types.data());
-  std::vector<FriBidiLevel> levels(n, 0);
-  std::vector<FriBidiStrIndex> order(n);
+  static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
+                sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
+                sizeof(FriBidiStrIndex) == sizeof(std::int32_t));
+  types_.resize(n);
+  auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
+  fribidi_get_bidi_types(chars, length, types);
+  levels_.assign(n, 0);
+  auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
+  order_.resize(n);
+  auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
   for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
-  const bool bidi = std::any_of(types.begin(), types.end(), [](FriBidiCharType t) {
+  const bool bidi = std::any_of(types, types + n, [](FriBidiCharType t) {
     return FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
            (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0;
   });
   if (bidi) {
     std::vector<FriBidiBracketType> brackets(n);
-    fribidi_get_bracket_types(chars, length, types.data(), brackets.data());
+    fribidi_get_bracket_types(chars, length, types, brackets.data());
     FriBidiParType base = FRIBIDI_PAR_ON;
-    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &base,
-                                            levels.data()) == 0 ||
-        fribidi_reorder_line(0, types.data(), length, 0, base, levels.data(), nullptr,
-                             order.data()) == 0) {
-      std::fill(levels.begin(), levels.end(), 0);
+    if (fribidi_get_par_embedding_levels_ex(types, brackets.data(), length, &base, levels) == 0 ||
+        fribidi_reorder_line(0, types, length, 0, base, levels, nullptr, order) == 0) {
+      std::fill(levels, levels + n, 0);
       for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
     }
   }
@@ -103,8 +133,10 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
   // has it, staying with the font before where that one has it too.
-  std::vector<int> font(n, -1);
-  std::vector<hb_script_t> script(n, HB_SCRIPT_COMMON);
+  font_.assign(n, -1);
+  std::vector<int>& font = font_;
+  script_.assign(n, HB_SCRIPT_COMMON);
+  std::vector<std::uint32_t>& script = script_;
   int previous = -1;
   for (std::size_t i = 0; i < n; ++i) {
     const char32_t c = text[i];
@@ -133,16 +165,16 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   // before them, or after them at the start of the line.
   hb_script_t last = HB_SCRIPT_COMMON;
   for (std::size_t i = 0; i < n; ++i) {
-    if (IsResolvedScript(script[i])) {
-      last = script[i];
+    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
+      last = static_cast<hb_script_t>(script[i]);
     } else {
       script[i] = last;
     }
   }
   hb_script_t next = HB_SCRIPT_COMMON;
   for (std::size_t i = n; i-- > 0;) {
-    if (IsResolvedScript(script[i])) {
-      next = script[i];
+    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
+      next = static_cast<hb_script_t>(script[i]);
     } else {
       script[i] = next;
     }
@@ -185,6 +217,26 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
 
 void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
                           std::uint32_t script, ShownRun& run) {
+  // A run seen before is shown as it was, where its shaping cannot depend on
+  // the characters around it. HarfBuzz looks at those only to join letters of
+  // Arabic-like scripts (and to put a dotted circle before a text that starts
+  // with a mark, which is never asked for here), so runs in these scripts
+  // come out the same wherever they stand. Long runs seldom come again and
+  // are not kept.
+  const bool cacheable = hi - lo <= kLongestCachedRun && ShapesWithoutContext(script);
+  if (cacheable) {
+    key_.clear();
+    key_.push_back(static_cast<char32_t>(run.font));
+    key_.push_back(static_cast<char32_t>(script));
+    key_.push_back(rtl ? U'r' : U'l');
+    key_.append(text.substr(lo, hi - lo));
+    if (const auto found = shapedRuns_.find(std::u32string_view(key_)); found != shapedRuns_.end()) {
+      run.glyphs = found->second.glyphs;
+      run.after = found->second.after;
+      return;
+    }
+  }
+
   EmbeddedFont& font = fonts_.font(run.font);
   hb_buffer_clear_contents(buffer_);
   hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
@@ -202,35 +254,31 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // A cluster's characters go to its glyphs one by one in reading order, the
   // last glyph that gets any taking the rest: so the text comes back in reading
   // order without gaps even where glyphs are reordered (the short i of
-  // Devanagari), decomposed or joined.
-  std::vector<std::u32string> texts(count);
-  std::vector<std::uint32_t> starts;
-  for (unsigned g = 0; g < count; ++g) starts.push_back(info[g].cluster);
-  std::sort(starts.begin(), starts.end());
-  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  std::vector<std::vector<unsigned>> members(starts.size());
-  for (unsigned g = 0; g < count; ++g) {
-    const auto k = static_cast<std::size_t>(
-        std::lower_bound(starts.begin(), starts.end(), info[g].cluster) - starts.begin());
-    members[k].push_back(g);
+  // Devanagari), decomposed or joined. Glyphs come in page order, grouped here
+  // by cluster; right to left, reading order within a cluster is the reverse.
+  byCluster_.resize(count);
+  for (unsigned g = 0; g < count; ++g) byCluster_[g] = g;
+  auto clusterOf = [&](unsigned g) { return info[g].cluster; };
+  if (!std::is_sorted(byCluster_.begin(), byCluster_.end(),
+                      [&](unsigned a, unsigned b) { return clusterOf(a) < clusterOf(b); })) {
+    std::stable_sort(byCluster_.begin(), byCluster_.end(),
+                     [&](unsigned a, unsigned b) { return clusterOf(a) < clusterOf(b); });
   }
-  for (std::size_t k = 0; k < starts.size(); ++k) {
-    const std::size_t begin = starts[k];
-    const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : hi;
-    std::vector<unsigned>& glyphs = members[k];
-    // Glyphs come in page order; right to left, reading order is the reverse.
-    if (rtl) std::reverse(glyphs.begin(), glyphs.end());
-    const std::size_t chars = end - begin;
-    const std::size_t carriers = std::min(chars, glyphs.size());
+  glyphText_.assign(count, {0, 0});  // [from, to) of the text, for each glyph
+  for (std::size_t a = 0; a < count;) {
+    std::size_t b = a + 1;
+    while (b < count && clusterOf(byCluster_[b]) == clusterOf(byCluster_[a])) ++b;
+    const std::size_t begin = clusterOf(byCluster_[a]);
+    const std::size_t end = b < count ? clusterOf(byCluster_[b]) : hi;
+    if (rtl) std::reverse(byCluster_.begin() + static_cast<std::ptrdiff_t>(a),
+                          byCluster_.begin() + static_cast<std::ptrdiff_t>(b));
+    const std::size_t carriers = std::min(end - begin, b - a);
     for (std::size_t j = 0; j < carriers; ++j) {
       const std::size_t from = begin + j;
       const std::size_t to = j + 1 == carriers ? end : from + 1;
-      texts[glyphs[j]] = std::u32string(text.substr(from, to - from));
-      // Readers turn right-to-left text around character by character, so a
-      // glyph that stands for several characters (lam-alef) holds them in page
-      // order, to come back in reading order.
-      if (rtl) std::reverse(texts[glyphs[j]].begin(), texts[glyphs[j]].end());
+      glyphText_[byCluster_[a + j]] = {static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to)};
     }
+    a = b;
   }
 
   // Positions: the PDF advances each glyph by its width; the differences to
@@ -239,19 +287,35 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   const double scale = 1000.0 / font.unitsPerEm();
   double wanted = 0;   // where the pen should be
   std::int64_t at = 0;  // where the PDF's pen is
+  run.glyphs.clear();
   run.glyphs.reserve(count);
   for (unsigned g = 0; g < count; ++g) {
     ShownRun::Glyph glyph;
-    glyph.code = font.codeFor(info[g].codepoint, texts[g]);
+    const auto [from, to] = glyphText_[g];
+    std::u32string_view shown = text.substr(from, to - from);
+    if (rtl && shown.size() > 1) {
+      // Readers turn right-to-left text around character by character, so a
+      // glyph that stands for several characters (lam-alef) holds them in page
+      // order, to come back in reading order.
+      reversed_.assign(shown.rbegin(), shown.rend());
+      shown = reversed_;
+    }
+    glyph.code = font.codeFor(info[g].codepoint, shown);
     const double target = wanted + pos[g].x_offset * scale;
     glyph.before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
     at -= glyph.before;
-    at += font.width(info[g].codepoint);
+    at += font.shownWidth(info[g].codepoint);
     glyph.rise = static_cast<std::int32_t>(std::lround(pos[g].y_offset * scale));
     wanted += pos[g].x_advance * scale;
     run.glyphs.push_back(glyph);
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
+
+  if (cacheable) {
+    // The kept runs stay within a bound: when full, they are let go and kept anew.
+    if (shapedRuns_.size() >= kMostCachedRuns) shapedRuns_.clear();
+    shapedRuns_.emplace(key_, ShapedRun{run.glyphs, run.after});
+  }
 }
 
 }  // namespace scrivane

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "writer/fonts.h"
@@ -63,6 +64,31 @@ class LineShaper {
   FontSet& fonts_;
   hb_buffer_t* buffer_;
   MissingGlyphs missing_;
+
+  // Runs shaped before, for the scripts whose shaping never looks past the
+  // run: keyed by font, script, direction and the run's characters.
+  struct ShapedRun {
+    std::vector<ShownRun::Glyph> glyphs;
+    std::int32_t after = 0;
+  };
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u32string_view key) const {
+      return std::hash<std::u32string_view>{}(key);
+    }
+  };
+  std::unordered_map<std::u32string, ShapedRun, KeyHash, std::equal_to<>> shapedRuns_;
+  std::u32string key_;
+
+  // Scratch space of one line and one run, kept so that its storage is too.
+  std::vector<std::uint32_t> types_;
+  std::vector<std::int8_t> levels_;
+  std::vector<std::int32_t> order_;
+  std::vector<int> font_;
+  std::vector<std::uint32_t> script_;
+  std::vector<unsigned> byCluster_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> glyphText_;
+  std::u32string reversed_;
 };
 
 }  // namespace scrivane
