@@ -1,6 +1,7 @@
 #include "writer/shaping.h"
 
 #include <fribidi.h>
+#include <hb-ot.h>
 #include <hb.h>
 
 #include <algorithm>
@@ -53,6 +54,80 @@ bool ShapesWithoutContext(std::uint32_t script) {
   }
 }
 
+// Fonts past this number are never shaped character by character (the key
+// of a character's shape has room for no more).
+constexpr int kMostJoinedFonts = 2048;
+// Hashes of runs seen once, in a table of this many slots.
+constexpr std::size_t kSeenOnceSlots = 1 << 16;
+
+// Characters that HarfBuzz treats as a cluster of their own whatever stands
+// beside them, apart from the font's lookups: letters, digits, punctuation and
+// symbols, but not marks, joiners and other format characters, emoji
+// modifiers, regional indicators, the halfwidth sound marks, the Hangul
+// fillers (letters that are not drawn), the fraction slashes (which make the
+// digits around them a fraction) or blanks (which may be drawn as other blanks).
+bool StandsAlone(hb_unicode_funcs_t* u, char32_t c) {
+  if (c == 0x2044 || c == 0x2215 || c == 0xFF9E || c == 0xFF9F || c == 0x115F || c == 0x1160 ||
+      c == 0x3164 || c == 0xFFA0 || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F3FB && c <= 0x1F3FF)) {
+    return false;
+  }
+  switch (hb_unicode_general_category(u, c)) {
+    case HB_UNICODE_GENERAL_CATEGORY_LOWERCASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_MODIFIER_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_TITLECASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_UPPERCASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_DECIMAL_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_LETTER_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_CONNECT_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_DASH_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_CLOSE_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_FINAL_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_INITIAL_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_OPEN_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_CURRENCY_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_MODIFIER_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_MATH_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_SYMBOL:
+      return hb_unicode_combining_class(u, c) == HB_UNICODE_COMBINING_CLASS_NOT_REORDERED;
+    default:
+      return false;
+  }
+}
+
+// The glyphs that the lookups HarfBuzz applies to text of these properties
+// in this font may look at or make; null when HarfBuzz may also change glyphs
+// by other tables: AAT ones, or the old 'kern' table.
+hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props) {
+  hb_face_t* face = hb_font_get_face(font);
+  for (const char* tag : {"morx", "mort", "kerx", "trak", "kern"}) {
+    hb_blob_t* blob = hb_face_reference_table(face, hb_tag_from_string(tag, 4));
+    const bool has = hb_blob_get_length(blob) > 0;
+    hb_blob_destroy(blob);
+    if (has) return nullptr;
+  }
+  hb_shape_plan_t* plan = hb_shape_plan_create_cached(face, &props, nullptr, 0, nullptr);
+  hb_set_t* lookups = hb_set_create();
+  hb_set_t* glyphs = hb_set_create();
+  for (const hb_tag_t table : {HB_OT_TAG_GSUB, HB_OT_TAG_GPOS}) {
+    hb_set_clear(lookups);
+    hb_ot_shape_plan_collect_lookups(plan, table, lookups);
+    for (hb_codepoint_t k = HB_SET_VALUE_INVALID; hb_set_next(lookups, &k);) {
+      hb_ot_layout_lookup_collect_glyphs(face, table, k, glyphs, glyphs, glyphs, glyphs);
+    }
+  }
+  const bool complete = hb_set_allocation_successful(lookups) && hb_set_allocation_successful(glyphs);
+  hb_set_destroy(lookups);
+  hb_shape_plan_destroy(plan);
+  if (!complete) {
+    hb_set_destroy(glyphs);
+    return nullptr;
+  }
+  return glyphs;
+}
+
 bool IsResolvedScript(hb_script_t s) {
   return s != HB_SCRIPT_COMMON && s != HB_SCRIPT_INHERITED && s != HB_SCRIPT_UNKNOWN;
 }
@@ -93,7 +168,10 @@ std::vector<bool> CutPoints(std::u32string_view text) {
 
 LineShaper::LineShaper(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
 
-LineShaper::~LineShaper() { hb_buffer_destroy(buffer_); }
+LineShaper::~LineShaper() {
+  for (const auto& [fontAndScript, glyphs] : lookupGlyphs_) hb_set_destroy(glyphs);
+  hb_buffer_destroy(buffer_);
+}
 
 std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
@@ -221,35 +299,50 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // the characters around it. HarfBuzz looks at those only to join letters of
   // Arabic-like scripts (and to put a dotted circle before a text that starts
   // with a mark, which is never asked for here), so runs in these scripts
-  // come out the same wherever they stand. Long runs seldom come again and
-  // are not kept.
-  const bool cacheable = hi - lo <= kLongestCachedRun && ShapesWithoutContext(script);
-  if (cacheable) {
+  // come out the same wherever they stand. A run is kept when it comes a
+  // second time, so that the many runs that come once (most of any CJK text)
+  // leave the table small; long runs seldom come again and are not kept.
+  const bool contextFree = ShapesWithoutContext(script);
+  bool keep = false;
+  if (contextFree && hi - lo <= kLongestCachedRun) {
     key_.clear();
     key_.push_back(static_cast<char32_t>(run.font));
     key_.push_back(static_cast<char32_t>(script));
     key_.push_back(rtl ? U'r' : U'l');
     key_.append(text.substr(lo, hi - lo));
+    const std::size_t hash = KeyHash{}(key_);
     if (const auto found = shapedRuns_.find(std::u32string_view(key_)); found != shapedRuns_.end()) {
       run.glyphs = found->second.glyphs;
       run.after = found->second.after;
       return;
     }
+    if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
+    std::size_t& seen = seenOnce_[hash % kSeenOnceSlots];
+    keep = seen == hash;
+    seen = hash;
   }
 
   EmbeddedFont& font = fonts_.font(run.font);
-  hb_buffer_clear_contents(buffer_);
-  hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
-                      static_cast<int>(text.size()), static_cast<unsigned>(lo),
-                      static_cast<int>(hi - lo));
-  hb_buffer_set_direction(buffer_, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-  hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
-  hb_buffer_guess_segment_properties(buffer_);
-  hb_shape(font.hbFont(), buffer_, nullptr, 0);
-
-  unsigned count = 0;
-  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
-  const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+  if (!(contextFree && !rtl && joinCharacters(text, lo, hi, script, run.font))) {
+    hb_buffer_clear_contents(buffer_);
+    hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
+                        static_cast<int>(text.size()), static_cast<unsigned>(lo),
+                        static_cast<int>(hi - lo));
+    hb_buffer_set_direction(buffer_, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+    hb_buffer_guess_segment_properties(buffer_);
+    hb_shape(font.hbFont(), buffer_, nullptr, 0);
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
+    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+    placed_.resize(count);
+    for (unsigned g = 0; g < count; ++g) {
+      placed_[g] = {info[g].codepoint, info[g].cluster, pos[g].x_advance, pos[g].x_offset,
+                    pos[g].y_offset};
+    }
+  }
+  const PlacedGlyph* info = placed_.data();
+  const auto count = static_cast<unsigned>(placed_.size());
 
   // A cluster's characters go to its glyphs one by one in reading order, the
   // last glyph that gets any taking the rest: so the text comes back in reading
@@ -300,22 +393,81 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
       reversed_.assign(shown.rbegin(), shown.rend());
       shown = reversed_;
     }
-    glyph.code = font.codeFor(info[g].codepoint, shown);
-    const double target = wanted + pos[g].x_offset * scale;
+    glyph.code = font.codeFor(info[g].gid, shown);
+    const double target = wanted + info[g].xOffset * scale;
     glyph.before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
     at -= glyph.before;
-    at += font.shownWidth(info[g].codepoint);
-    glyph.rise = static_cast<std::int32_t>(std::lround(pos[g].y_offset * scale));
-    wanted += pos[g].x_advance * scale;
+    at += font.shownWidth(info[g].gid);
+    glyph.rise = static_cast<std::int32_t>(std::lround(info[g].yOffset * scale));
+    wanted += info[g].xAdvance * scale;
     run.glyphs.push_back(glyph);
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
 
-  if (cacheable) {
+  if (keep) {
     // The kept runs stay within a bound: when full, they are let go and kept anew.
     if (shapedRuns_.size() >= kMostCachedRuns) shapedRuns_.clear();
     shapedRuns_.emplace(key_, ShapedRun{run.glyphs, run.after});
   }
+}
+
+bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
+                                std::uint32_t script, int fontIndex) {
+  // A run whose glyphs no lookup of the font looks at or makes is shaped the
+  // same as its characters one by one: each becomes its own glyph, placed by
+  // its own advance. Each character is shaped alone once and remembered.
+  if (fontIndex >= kMostJoinedFonts) return false;
+  EmbeddedFont& font = fonts_.font(fontIndex);
+  const std::uint64_t fontAndScript = (static_cast<std::uint64_t>(fontIndex) << 32) | script;
+  auto known = lookupGlyphs_.find(fontAndScript);
+  if (known == lookupGlyphs_.end()) {
+    // The properties of a run's buffer, as HarfBuzz gets them below.
+    hb_buffer_clear_contents(buffer_);
+    hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+    hb_buffer_guess_segment_properties(buffer_);
+    hb_segment_properties_t props;
+    hb_buffer_get_segment_properties(buffer_, &props);
+    known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+  }
+  const hb_set_t* inLookups = known->second;
+  if (inLookups == nullptr) return false;
+  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
+
+  placed_.clear();
+  for (std::size_t i = lo; i < hi; ++i) {
+    const char32_t c = text[i];
+    const std::uint64_t key = (static_cast<std::uint64_t>(fontIndex) << 53) ^
+                              (static_cast<std::uint64_t>(script) << 21) ^ c;
+    auto found = alone_.find(key);
+    if (found == alone_.end()) {
+      Alone shaped;
+      hb_codepoint_t nominal = 0;
+      if (StandsAlone(u, c) && hb_font_get_nominal_glyph(font.hbFont(), c, &nominal) != 0 &&
+          nominal != 0 && hb_set_has(inLookups, nominal) == 0) {
+        hb_buffer_clear_contents(buffer_);
+        const auto unit = static_cast<std::uint32_t>(c);
+        hb_buffer_add_utf32(buffer_, &unit, 1, 0, 1);
+        hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+        hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+        hb_buffer_guess_segment_properties(buffer_);
+        hb_shape(font.hbFont(), buffer_, nullptr, 0);
+        unsigned count = 0;
+        const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
+        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+        if (count == 1 && info[0].codepoint == nominal) {
+          shaped.clear = true;
+          shaped.glyph = {nominal, 0, pos[0].x_advance, pos[0].x_offset, pos[0].y_offset};
+        }
+      }
+      found = alone_.emplace(key, shaped).first;
+    }
+    const Alone& a = found->second;
+    if (!a.clear) return false;
+    placed_.push_back(a.glyph);
+    placed_.back().cluster = static_cast<std::uint32_t>(i);
+  }
+  return true;
 }
 
 }  // namespace scrivane

@@ -14,6 +14,7 @@
 #include "writer/fonts.h"
 
 struct hb_buffer_t;
+struct hb_set_t;
 
 namespace scrivane {
 
@@ -60,6 +61,11 @@ class LineShaper {
  private:
   void shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
                 std::uint32_t script, ShownRun& run);
+  // Puts the glyphs of text[lo, hi) into placed_ from the characters' shapes
+  // alone, left to right; false, when that might not give what shaping the
+  // whole run gives.
+  bool joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
+                      std::uint32_t script, int fontIndex);
 
   FontSet& fonts_;
   hb_buffer_t* buffer_;
@@ -79,6 +85,7 @@ class LineShaper {
   };
   std::unordered_map<std::u32string, ShapedRun, KeyHash, std::equal_to<>> shapedRuns_;
   std::u32string key_;
+  std::vector<std::size_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.
   std::vector<std::uint32_t> types_;
@@ -86,6 +93,24 @@ class LineShaper {
   std::vector<std::int32_t> order_;
   std::vector<int> font_;
   std::vector<std::uint32_t> script_;
+  // What HarfBuzz gives for a glyph, in font units.
+  struct PlacedGlyph {
+    std::uint32_t gid = 0;
+    std::uint32_t cluster = 0;  // the index of its first character in the line
+    std::int32_t xAdvance = 0, xOffset = 0, yOffset = 0;
+  };
+  std::vector<PlacedGlyph> placed_;
+  // Characters shaped alone, keyed by font, script and character; `clear`
+  // when the glyph may be put beside others as it is.
+  struct Alone {
+    PlacedGlyph glyph;
+    bool clear = false;
+  };
+  std::unordered_map<std::uint64_t, Alone> alone_;
+  // By font and script (font << 32 | script), once known: the glyphs that
+  // the lookups applied touch, or null when such runs are always shaped whole.
+  std::unordered_map<std::uint64_t, hb_set_t*> lookupGlyphs_;
+
   std::vector<unsigned> byCluster_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> glyphText_;
   std::u32string reversed_;

@@ -233,6 +233,8 @@ constexpr char32_t kHighControls[32] = {
 
 char ToCp1252(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  // The table's characters lie in three stretches; most others are far from them.
+  if (c > 0x2122 || (c > 0x9F && c < 0x152) || (c > 0x2DC && c < 0x2013)) return '?';
   for (int i = 0; i < 32; ++i) {
     if (kHighControls[i] == c) return static_cast<char>(0x80 + i);
   }

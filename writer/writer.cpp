@@ -28,6 +28,8 @@ std::int32_t CheckedInt32(std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
@@ -529,7 +531,6 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string line;
-  char hex[8];
   for (const ShownRun& run : shaper_->shape(text)) {
     line.clear();
     if (run.font != current) {
@@ -572,8 +573,10 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         }
         if (!open) line += '<';
         open = true;
-        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(glyph.code));
-        line += hex;
+        const unsigned code = glyph.code;
+        const char hex[4] = {kHexDigits[code >> 12], kHexDigits[(code >> 8) & 0xF],
+                             kHexDigits[(code >> 4) & 0xF], kHexDigits[code & 0xF]};
+        line.append(hex, 4);
       }
       if (open) line += '>';
       if (g == run.glyphs.size() && run.after != 0) {
