@@ -5,6 +5,7 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "writer/text.h"
@@ -17,6 +18,7 @@ constexpr char32_t kZeroWidthNonJoiner = 0x200C;
 constexpr char32_t kZeroWidthJoiner = 0x200D;
 
 bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
+  if (c < 0x300) return false;  // the first mark is U+0300
   switch (hb_unicode_general_category(u, c)) {
     case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
@@ -28,9 +30,30 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
-// Runs of at most this many characters are kept once shaped, up to this many runs.
+// The script of a character, from a table for ASCII.
+hb_script_t ScriptOf(hb_unicode_funcs_t* u, char32_t c) {
+  static const auto ascii = [u] {
+    std::array<hb_script_t, 0x80> table{};
+    for (char32_t a = 0; a < 0x80; ++a) table[a] = hb_unicode_script(u, a);
+    return table;
+  }();
+  return c < 0x80 ? ascii[c] : hb_unicode_script(u, c);
+}
+
+// Runs of at most this many characters are kept once shaped, in a table of
+// this many slots (a power of two).
 constexpr std::size_t kLongestCachedRun = 32;
-constexpr std::size_t kMostCachedRuns = 50000;
+constexpr std::size_t kKeptSlots = 1 << 15;
+
+// FNV-1a over the characters.
+std::uint64_t HashOf(std::u32string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char32_t c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
 
 // Scripts that HarfBuzz shapes from the run's own characters alone: those of
 // its default shaper and Hangul's. The shapers of Arabic-like scripts also
@@ -173,10 +196,14 @@ LineShaper::~LineShaper() {
   hb_buffer_destroy(buffer_);
 }
 
-std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
+const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
-  std::vector<ShownRun> runs;
-  if (n == 0) return runs;
+  std::vector<ShownRun>& runs = runs_;
+  std::size_t used = 0;  // runs_ keeps the storage of earlier lines' runs for reuse
+  if (n == 0) {
+    runs.clear();
+    return runs;
+  }
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
   const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
   const auto length = static_cast<FriBidiStrIndex>(n);
@@ -216,16 +243,15 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   script_.assign(n, HB_SCRIPT_COMMON);
   std::vector<std::uint32_t>& script = script_;
   int previous = -1;
+  bool nextIsMark = IsMark(u, text[0]);
   for (std::size_t i = 0; i < n; ++i) {
     const char32_t c = text[i];
-    script[i] = hb_unicode_script(u, c);
+    script[i] = ScriptOf(u, c);
+    const bool mark = nextIsMark;
+    nextIsMark = i + 1 < n && IsMark(u, text[i + 1]);
     char byte;
-    const bool joinedToNext = i + 1 < n && IsMark(u, text[i + 1]) &&
-                              !Windows1252Byte(text[i + 1], byte);
-    if ((levels[i] & 1) == 0 && !joinedToNext && Windows1252Byte(c, byte) && !IsMark(u, c)) {
-      continue;
-    }
-    const bool mark = IsMark(u, c);
+    const bool joinedToNext = nextIsMark && !Windows1252Byte(text[i + 1], byte);
+    if ((levels[i] & 1) == 0 && !joinedToNext && !mark && Windows1252Byte(c, byte)) continue;
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
     if (chosen < 0) {
@@ -276,8 +302,12 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
       (rtl ? lo : hi) = l;
       ++w;
     }
-    ShownRun run;
+    if (used == runs.size()) runs.emplace_back();
+    ShownRun& run = runs[used++];
     run.font = font[first];
+    run.classic.clear();
+    run.glyphs.clear();
+    run.after = 0;
     if (run.font < 0) {
       for (std::size_t i = lo; i <= hi; ++i) {
         char byte;
@@ -287,9 +317,9 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
     } else {
       shapeRun(text, lo, hi + 1, rtl, script[first], run);
     }
-    runs.push_back(std::move(run));
     v = w;
   }
+  runs.resize(used);
   return runs;
 }
 
@@ -304,20 +334,22 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // leave the table small; long runs seldom come again and are not kept.
   const bool contextFree = ShapesWithoutContext(script);
   bool keep = false;
+  std::uint64_t hash = 0;
   if (contextFree && hi - lo <= kLongestCachedRun) {
     key_.clear();
     key_.push_back(static_cast<char32_t>(run.font));
     key_.push_back(static_cast<char32_t>(script));
     key_.push_back(rtl ? U'r' : U'l');
     key_.append(text.substr(lo, hi - lo));
-    const std::size_t hash = KeyHash{}(key_);
-    if (const auto found = shapedRuns_.find(std::u32string_view(key_)); found != shapedRuns_.end()) {
-      run.glyphs = found->second.glyphs;
-      run.after = found->second.after;
+    hash = HashOf(key_);
+    if (const KeptRun* kept = findKept(hash)) {
+      run.glyphs.assign(keptGlyphs_.begin() + kept->glyphsAt,
+                        keptGlyphs_.begin() + kept->glyphsAt + kept->glyphCount);
+      run.after = kept->after;
       return;
     }
     if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
-    std::size_t& seen = seenOnce_[hash % kSeenOnceSlots];
+    std::uint64_t& seen = seenOnce_[hash % kSeenOnceSlots];
     keep = seen == hash;
     seen = hash;
   }
@@ -404,11 +436,44 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
 
-  if (keep) {
-    // The kept runs stay within a bound: when full, they are let go and kept anew.
-    if (shapedRuns_.size() >= kMostCachedRuns) shapedRuns_.clear();
-    shapedRuns_.emplace(key_, ShapedRun{run.glyphs, run.after});
+  if (keep) keepRun(hash, run);
+}
+
+const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash) const {
+  if (kept_.empty()) return nullptr;
+  const std::size_t mask = kept_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const KeptRun& k = kept_[slot];
+    if (k.keyLength == 0) return nullptr;
+    if (k.hash == hash && k.keyLength == key_.size() &&
+        std::equal(key_.begin(), key_.end(), keptKeys_.begin() + k.keyAt)) {
+      return &k;
+    }
   }
+}
+
+void LineShaper::keepRun(std::uint64_t hash, const ShownRun& run) {
+  // The kept runs stay within a bound: when the table is half full, they are
+  // let go and kept anew.
+  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
+    kept_.assign(kKeptSlots, KeptRun{});
+    keptKeys_.clear();
+    keptGlyphs_.clear();
+    keptCount_ = 0;
+  }
+  const std::size_t mask = kept_.size() - 1;
+  std::size_t slot = hash & mask;
+  while (kept_[slot].keyLength != 0) slot = (slot + 1) & mask;
+  KeptRun& k = kept_[slot];
+  k.hash = hash;
+  k.keyAt = static_cast<std::uint32_t>(keptKeys_.size());
+  k.keyLength = static_cast<std::uint32_t>(key_.size());
+  k.glyphsAt = static_cast<std::uint32_t>(keptGlyphs_.size());
+  k.glyphCount = static_cast<std::uint32_t>(run.glyphs.size());
+  k.after = run.after;
+  keptKeys_.insert(keptKeys_.end(), key_.begin(), key_.end());
+  keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
+  ++keptCount_;
 }
 
 bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,

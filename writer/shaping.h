@@ -54,8 +54,9 @@ class LineShaper {
   LineShaper(const LineShaper&) = delete;
   LineShaper& operator=(const LineShaper&) = delete;
 
-  // Lays out one line, as it will stand on the page, in visual order.
-  std::vector<ShownRun> shape(std::u32string_view text);
+  // Lays out one line, as it will stand on the page, in visual order. The
+  // runs stay valid until the next line is shaped.
+  const std::vector<ShownRun>& shape(std::u32string_view text);
   const MissingGlyphs& missing() const { return missing_; }
 
  private:
@@ -72,22 +73,25 @@ class LineShaper {
   MissingGlyphs missing_;
 
   // Runs shaped before, for the scripts whose shaping never looks past the
-  // run: keyed by font, script, direction and the run's characters.
-  struct ShapedRun {
-    std::vector<ShownRun::Glyph> glyphs;
+  // run, keyed by font, script, direction and the run's characters (key_): an
+  // open-addressed table whose keys and glyphs lie in two arrays.
+  struct KeptRun {
+    std::uint64_t hash = 0;
+    std::uint32_t keyAt = 0, keyLength = 0;  // a length of 0 marks a free slot
+    std::uint32_t glyphsAt = 0, glyphCount = 0;
     std::int32_t after = 0;
   };
-  struct KeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::u32string_view key) const {
-      return std::hash<std::u32string_view>{}(key);
-    }
-  };
-  std::unordered_map<std::u32string, ShapedRun, KeyHash, std::equal_to<>> shapedRuns_;
+  const KeptRun* findKept(std::uint64_t hash) const;
+  void keepRun(std::uint64_t hash, const ShownRun& run);
+  std::vector<KeptRun> kept_;
+  std::size_t keptCount_ = 0;
+  std::u32string keptKeys_;
+  std::vector<ShownRun::Glyph> keptGlyphs_;
   std::u32string key_;
-  std::vector<std::size_t> seenOnce_;
+  std::vector<std::uint64_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.
+  std::vector<ShownRun> runs_;
   std::vector<std::uint32_t> types_;
   std::vector<std::int8_t> levels_;
   std::vector<std::int32_t> order_;
