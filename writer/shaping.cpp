@@ -189,7 +189,8 @@ std::vector<bool> CutPoints(std::u32string_view text) {
   return cuts;
 }
 
-LineShaper::LineShaper(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
+LineShaper::LineShaper(FontSet& fonts, bool reuse)
+    : fonts_(fonts), reuse_(reuse), buffer_(hb_buffer_create()) {}
 
 LineShaper::~LineShaper() {
   for (const auto& [fontAndScript, glyphs] : lookupGlyphs_) hb_set_destroy(glyphs);
@@ -332,7 +333,7 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // come out the same wherever they stand. A run is kept when it comes a
   // second time, so that the many runs that come once (most of any CJK text)
   // leave the table small; long runs seldom come again and are not kept.
-  const bool contextFree = ShapesWithoutContext(script);
+  const bool contextFree = reuse_ && ShapesWithoutContext(script);
   bool keep = false;
   std::uint64_t hash = 0;
   if (contextFree && hi - lo <= kLongestCachedRun) {

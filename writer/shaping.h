@@ -49,7 +49,10 @@ std::vector<bool> CutPoints(std::u32string_view text);
 
 class LineShaper {
  public:
-  explicit LineShaper(FontSet& fonts);
+  // With `reuse`, runs shaped before and characters shaped alone are used
+  // again where that gives what shaping anew gives; without, every run is
+  // shaped anew (to compare against).
+  explicit LineShaper(FontSet& fonts, bool reuse = true);
   ~LineShaper();
   LineShaper(const LineShaper&) = delete;
   LineShaper& operator=(const LineShaper&) = delete;
@@ -69,6 +72,7 @@ class LineShaper {
                       std::uint32_t script, int fontIndex);
 
   FontSet& fonts_;
+  bool reuse_;
   hb_buffer_t* buffer_;
   MissingGlyphs missing_;
 
