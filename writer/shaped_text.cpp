@@ -41,8 +41,6 @@ struct Gap {
   std::int32_t units;
 };
 
-constexpr std::string_view kShownClose = "\r\n) Tj";
-
 // What one line is measured in: with fit, advance widths times the font size
 // (thousandths of a point, so that all sums are exact); else the classic count,
 // an escaped character counting two.
@@ -112,8 +110,12 @@ void PdfWriter::writeShapedText() {
       if (s_.lineno >= capacity && !pageBreak(streamstart)) return false;
       auto gap = std::lower_bound(gaps.begin(), gaps.end(), from + 1,
                                   [](const Gap& g, std::size_t a) { return g.at < a; });
-      const bool array = gap != gaps.end() && gap->at < to;
-      shown.assign(array ? "T* [(" : "T* (");
+      if (gap == gaps.end() || gap->at >= to) {
+        writeEscapedTextLine(line.substr(from, to - from));
+        s_.lineno += 1;
+        return true;
+      }
+      shown.assign("T* [(");
       std::size_t at = from;
       for (; gap != gaps.end() && gap->at < to; ++gap) {
         AppendEscaped(shown, line.substr(at, gap->at - at));
@@ -123,7 +125,7 @@ void PdfWriter::writeShapedText() {
         at = gap->at;
       }
       AppendEscaped(shown, line.substr(at, to - at));
-      shown += array ? "\r\n)] TJ" : kShownClose;
+      shown += "\r\n)] TJ";
       putline(shown, false);
       s_.lineno += 1;
       return true;
@@ -184,6 +186,17 @@ void PdfWriter::writeShapedText() {
         std::size_t end = start;
         if (gaps.empty()) {
           // Most lines have no tab gaps: each character costs what its byte does.
+          // Costs are never negative, so whole groups that fit are taken at once,
+          // their sums independent of each other, and the last group byte by byte.
+          const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+          while (n - end >= 8) {
+            const unsigned char* b = bytes + end;
+            const std::int64_t group = ((costs[b[0]] + costs[b[1]]) + (costs[b[2]] + costs[b[3]])) +
+                                       ((costs[b[4]] + costs[b[5]]) + (costs[b[6]] + costs[b[7]]));
+            if (used + group > budget) break;
+            used += group;
+            end += 8;
+          }
           while (end < n) {
             const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
             if (used + c > budget) break;

@@ -360,14 +360,22 @@ constexpr std::string_view kTextClose = "\r\n) Tj";
 void PdfWriter::writeTextLine(std::string_view text) { putline({kTextOpen, text, kTextClose}, false); }
 
 bool PdfWriter::writeTextLineIfFits(std::string_view text, std::int64_t width) {
+  return writeEscapedTextLine(text, width, true);
+}
+
+void PdfWriter::writeEscapedTextLine(std::string_view text) {
+  writeEscapedTextLine(text, std::numeric_limits<std::int64_t>::max(), false);
+}
+
+bool PdfWriter::writeEscapedTextLine(std::string_view text, std::int64_t width, bool asciiOnly) {
   // Escape straight into the buffer, with room for the worst case; keep the line
-  // only when it is ASCII and fits.
+  // only when it is as asked and fits.
   const std::size_t old = s_.buffer.size();
   s_.buffer.resize(old + kTextOpen.size() + 2 * text.size() + kEscapeSlack);
   char* const escaped = std::copy(kTextOpen.begin(), kTextOpen.end(), s_.buffer.data() + old);
   bool ascii = false;
   const std::size_t size = static_cast<std::size_t>(EscapeInto(escaped, text, ascii) - escaped);
-  if (!ascii || static_cast<std::int64_t>(size) > width) {
+  if ((asciiOnly && !ascii) || static_cast<std::int64_t>(size) > width) {
     s_.buffer.resize(old);
     return false;
   }

@@ -166,6 +166,9 @@ class PdfWriter {
   // characters, escaping it on the way into the buffer; false, with nothing
   // written, for any other text.
   bool writeTextLineIfFits(std::string_view text, std::int64_t width);
+  // Writes the text line of any text, escaping it on the way into the buffer.
+  void writeEscapedTextLine(std::string_view text);
+  bool writeEscapedTextLine(std::string_view text, std::int64_t width, bool asciiOnly);
   // Counts an output line of `length` bytes and its line end into the location;
   // false when the offsets would pass 32 bits (reported, nothing is written).
   bool countLine(std::size_t length);
