@@ -157,6 +157,32 @@ TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndToldOfFromAPipe) {
       << r.output;
 }
 
+TEST_F(ProgramRun, WithoutTheFontModuleSuchTextKeepsQuestionMarksAndTheReasonIsToldOnce) {
+  // A copy of the program in a folder of its own finds no module beside it.
+  std::filesystem::create_directory(dir_.file("bin"));
+  std::filesystem::copy_file(SCRIVANE_BINARY, dir_.file("bin/scrivane"));
+  const std::string greek = "Kal\xCE\xB7m\xCE\xAD\xCF\x81\xCE\xB1\n";
+  dir_.write("a.txt", greek);
+  dir_.write("b.txt", greek);
+  dir_.write("plain.txt", "plain\n");
+  // The font file cannot be looked at without the module, and is not refused.
+  const CommandResult r = RunCommand("cd " + ShellQuote(dir_.path()) +
+                                     " && bin/scrivane -q --font-file none.ttf a.txt plain.txt b.txt"
+                                     " </dev/null 2>&1");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string lacks = "1 line holds characters that Windows-1252 lacks, shown as \"?\", "
+                            "since the fonts cannot be loaded";
+  EXPECT_TRUE(r.output.starts_with("scrivane: a.txt: " + lacks + " (")) << r.output;
+  EXPECT_NE(r.output.find("scrivane-fonts.so: cannot open shared object file"), std::string::npos)
+      << r.output;
+  EXPECT_TRUE(r.output.ends_with(")\nscrivane: b.txt: " + lacks + "\n")) << r.output;
+  for (const std::string name : {"a", "b"}) {
+    EXPECT_TRUE(ReadFile(dir_.file(name + ".pdf")).starts_with("%PDF-1.2")) << name;
+    EXPECT_EQ(testing::PdfToText(dir_.file(name + ".pdf")).substr(0, 9), "Kal?m???\n") << name;
+  }
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("plain.pdf")).empty());
+}
+
 // Every message of option mode about a file names that file first, as
 // command-line tools do; what follows is the system's own words where it has any.
 TEST_F(ProgramRun, EveryMessageAboutAFileNamesIt) {

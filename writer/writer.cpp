@@ -9,8 +9,7 @@
 #include <utility>
 
 #include "platform/failure.h"
-#include "writer/fonts.h"
-#include "writer/shaping.h"
+#include "writer/font_module.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -102,8 +101,9 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   output_.reset();
   embedding_ = false;
   unshownLines_ = 0;
-  shaper_.reset();
   fonts_.reset();
+  noFonts_ = false;
+  whyNoFonts_.clear();
   if (!FileExists(filename)) {
     reportAbout(filename, namesFiles_ ? files_.whyNoText(filename) : "",
                 "File '" + filename + "' does not exist.");
@@ -130,9 +130,13 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
     // The header names the version, so the input is looked at once before it.
     if (fontSettings_.embed && fontSettings_.rereadable &&
         files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
-      fonts_ = std::make_unique<FontSet>(s_.fontname, fontSettings_.fontFile);
-      shaper_ = std::make_unique<LineShaper>(*fonts_);
-      embedding_ = true;
+      FontModule* module = fontSettings_.module ? fontSettings_.module(whyNoFonts_) : nullptr;
+      if (module != nullptr) {
+        fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
+        embedding_ = true;
+      } else {
+        noFonts_ = true;
+      }
     }
   } catch (const std::exception& e) {
     reportFailure(e);
@@ -521,7 +525,7 @@ bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
   // where a cluster begins.
   if (W < 1) throw Failure(platform::kInvalidArgument);
   if (W > 32767) throw Failure(platform::kOverflow);
-  const std::vector<bool> cuts = CutPoints(text);
+  const std::vector<bool> cuts = fonts_->cutPoints(text);
   const auto width = static_cast<std::size_t>(W);
   const std::size_t half = width / 2;
   const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
@@ -565,7 +569,7 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   std::int32_t rise = 0;
   std::string line;
   char hex[8];
-  for (const ShownRun& run : shaper_->shape(text)) {
+  for (const ShownRun& run : fonts_->shape(text)) {
     line.clear();
     if (run.font != current) {
       line = run.font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(run.font)) + " ";
@@ -651,7 +655,7 @@ void PdfWriter::writefonts() {
       const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));
       FontObjects f;
       try {
-        f = fonts_->font(index).finish();
+        f = fonts_->finish(index);
       } catch (const std::exception& e) {
         // A font that cannot be embedded leaves its text unshown, the rest stays.
         report(e.what());
@@ -732,7 +736,7 @@ void PdfWriter::writefonts() {
 }
 
 void PdfWriter::reportMissingGlyphs() {
-  const MissingGlyphs& missing = shaper_->missing();
+  const MissingGlyphs& missing = fonts_->missing();
   if (missing.count == 0) return;
   std::string text = std::to_string(missing.count) +
                      (missing.count == 1 ? " character has" : " characters have") +
@@ -771,11 +775,17 @@ void PdfWriter::noteUnshown(std::string_view raw) {
 
 void PdfWriter::reportUnshown() {
   if (unshownLines_ == 0) return;
-  const std::string why = fontSettings_.rereadable
-                              ? "fonts are not embedded yet for text laid out with --keep-spaces, "
-                                "--tab-size, --fit or --preserve"
-                              : "fonts are embedded only for an input that can be read twice "
-                                "(a file, not standard input or a pipe)";
+  std::string why;
+  if (noFonts_) {
+    why = "the fonts cannot be loaded";
+    if (!whyNoFonts_.empty()) why += " (" + whyNoFonts_ + ")";
+  } else if (fontSettings_.rereadable) {
+    why = "fonts are not embedded yet for text laid out with --keep-spaces, --tab-size, --fit or "
+          "--preserve";
+  } else {
+    why = "fonts are embedded only for an input that can be read twice (a file, not standard "
+          "input or a pipe)";
+  }
   const std::string text = std::to_string(unshownLines_) +
                            (unshownLines_ == 1 ? " line holds" : " lines hold") +
                            " characters that Windows-1252 lacks, shown as \"?\", since " + why;

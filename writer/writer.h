@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -16,9 +17,8 @@
 
 namespace scrivane {
 
-class FontSet;
-class LineShaper;
-struct ShownRun;
+class FontEngine;
+class FontModule;
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
@@ -79,6 +79,10 @@ struct FontSettings {
   // The fonts are chosen by a first reading of the input, which a stream
   // (standard input, a pipe) does not allow: its lines keep "?" and a warning.
   bool rereadable = true;
+  // Gives the font module at the first input that needs it; null when it
+  // cannot be had (with `error` saying why, or empty when that was told
+  // before): that text then keeps "?".
+  std::function<FontModule*(std::string& error)> module;
 };
 
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
@@ -217,8 +221,9 @@ class PdfWriter {
   FontSettings fontSettings_;
   std::int64_t unshownLines_ = 0;
   bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
-  std::unique_ptr<FontSet> fonts_;
-  std::unique_ptr<LineShaper> shaper_;
+  std::unique_ptr<FontEngine> fonts_;
+  bool noFonts_ = false;    // this document needs fonts that could not be had ...
+  std::string whyNoFonts_;  // ... for this reason, when it is told
 };
 
 }  // namespace scrivane
