@@ -2,8 +2,10 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/font_loader.h"
 #include "app/option_table.h"
 #include "app/std_streams.h"
 #include "platform/failure.h"
@@ -55,7 +57,7 @@ bool MayReplace(const Options& o, const std::string& target, OptionServices& sv)
   // A link that leads nowhere counts as there: it is replaced, never written through.
   if (target == "-" || !sv.files.isTaken(target)) return true;
   if (o.overwrite == OverwritePolicy::Never) {
-    Complain(sv.err, "'" + target + "' already exists; not replaced (--no-clobber)");
+    Complain(sv.err, target + ": already exists; not replaced (--no-clobber)");
     return false;
   }
   return o.overwrite == OverwritePolicy::Force ||
@@ -63,33 +65,36 @@ bool MayReplace(const Options& o, const std::string& target, OptionServices& sv)
                           platform::DefaultButton::First, target) == platform::Answer::Yes;
 }
 
-// Converts one input into its target ("-" on either side is a standard stream);
-// true when the conversion was clean.
+// Converts one input into its target ("-" on either side is a standard stream)
+// with the run's fonts; true when the conversion was clean.
 bool ConvertOne(const Options& o, const std::string& input, const std::string& target,
-                OptionServices& sv) {
+                OptionServices& sv, const FontSettings& fonts) {
   // Asked before standard input is read, so the terminal can still answer.
   if (!MayReplace(o, target, sv)) return false;
+  const std::string shown = input == "-" ? std::string(kStdinName) : input;
   try {
     StandardStreams streams(input, target, sv);
     if (streams.inputEmpty()) {
-      Complain(sv.err, "standard input is empty; nothing to convert");
+      Complain(sv.err, shown + ": empty; nothing to convert");
       return false;
     }
     PdfWriter writer(streams.files(), streams.messages(), sv.clock);
     writer.setLayout(o.layout);
-    writer.setFontSettings({true, o.fontFile, input != "-"});
+    FontSettings settings = fonts;
+    settings.rereadable = input != "-";
+    writer.setFontSettings(std::move(settings));
+    writer.setNamesFiles(true);
     const bool clean =
         writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
                             o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
                             o.pwidth, o.pheight);
     if (writer.inputHeldNul()) {
-      Complain(sv.err, (input == "-" ? std::string(kStdinName) : input) +
-                           ": warning: this looks like a binary file (it holds NUL bytes); "
-                           "converted as text");
+      Complain(sv.err, shown + ": warning: this looks like a binary file (it holds NUL bytes); "
+                               "converted as text");
     }
     return clean;
   } catch (const platform::Failure& e) {
-    Complain(sv.err, input == "-" ? std::string("cannot read standard input: ") + e.what() : e.what());
+    Complain(sv.err, shown + ": " + e.what());
     return false;
   }
 }
@@ -100,6 +105,14 @@ int RunBatch(const Options& o, OptionServices& sv) {
   const std::vector<std::string> targets = Targets(o);
   CheckTargets(o, targets, sv);
 
+  // The fonts come from the font module; when it cannot be loaded, the first
+  // input that needs it tells why, and later ones only that it is missing.
+  bool toldWhy = false;
+  const FontSettings fonts{true, o.fontFile, true, [&toldWhy](std::string& error) {
+                             FontModule* module = OpenFontModule(error);
+                             if (module == nullptr && std::exchange(toldWhy, true)) error.clear();
+                             return module;
+                           }};
   int failures = 0;
   const std::size_t count = o.inputs.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -108,7 +121,7 @@ int RunBatch(const Options& o, OptionServices& sv) {
       Say(sv.err, "converting " + shown + " (" + std::to_string(i + 1) + "/" +
                       std::to_string(count) + ")\n");
     }
-    if (!ConvertOne(o, o.inputs[i], targets[i], sv)) ++failures;
+    if (!ConvertOne(o, o.inputs[i], targets[i], sv, fonts)) ++failures;
   }
   return failures == 0 ? kExitSuccess : kExitConversionFailed;
 }

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "app/options.h"
-#include "writer/fonts.h"
+#include "app/font_loader.h"
 
 namespace scrivane {
 namespace {
@@ -113,10 +113,15 @@ void ApplyPreserve(const std::string&, Options& o) {
 
 void ApplyFontFile(const std::string& value, Options& o) {
   if (value.empty()) throw UsageError("the path is empty");
-  try {
-    const EmbeddedFont font(value, 0);
-  } catch (const std::exception& e) {
-    throw UsageError(e.what());
+  // Without the font module the file cannot be looked at here; the conversion
+  // of text that would need it then says why it shows "?".
+  std::string unavailable;
+  if (FontModule* fonts = OpenFontModule(unavailable)) {
+    try {
+      fonts->checkFontFile(value);
+    } catch (const std::exception& e) {
+      throw UsageError(e.what());
+    }
   }
   o.fontFile = value;
 }

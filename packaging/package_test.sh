@@ -1,9 +1,10 @@
 #!/bin/sh
 # Builds the Debian packages from a built tree and checks them: their fields,
 # lintian and desktop-file-validate where they are installed, then installs the
-# command-line package alone with dpkg and runs it (version, a conversion in
-# option mode and one without options, no display), adds the window package
-# and sees the program load its module, and removes both again.
+# command-line package alone with dpkg and runs it (version, conversions in
+# option mode, one with embedded fonts, and one without options, no display),
+# adds the window package and sees the program load its module, and removes
+# both again.
 #   package_test.sh BUILD_DIR CPACK VERSION WINDOW
 # WINDOW is 1 when the build has the window module. Exits 77 (skipped) unless
 # run as root on a machine with dpkg.
@@ -47,6 +48,10 @@ dpkg-deb --field "$core" Package Version Depends
 if dpkg-deb --field "$core" Depends | grep -qi qt; then fail "the command-line package depends on Qt"; fi
 dpkg-deb --contents "$core" >"$work/core.list"
 if grep -q -e 'scrivane-window' -e '\.desktop' "$work/core.list"; then fail "the command-line package holds window files"; fi
+grep -q '/scrivane-fonts\.so$' "$work/core.list" || fail "the command-line package lacks the font module"
+for lib in libharfbuzz-subset0 libfreetype6 libfontconfig1 libfribidi0; do
+  dpkg-deb --field "$core" Depends | grep -q "$lib" || fail "the command-line package does not depend on $lib"
+done
 debs=$core
 if [ "$window" = 1 ]; then
   gui=$(ls "$work"/package/scrivane-window_"$version"_*.deb) || fail "no scrivane-window package"
@@ -85,11 +90,16 @@ echo "$printed"
 
 printf 'Hello from the package\nsecond line\n' >"$work/hello.txt"
 cp "$work/hello.txt" "$work/plain.txt"
+printf 'Greek: \316\232\316\261\316\273\316\267\316\274\316\255\317\201\316\261\n' >"$work/greek.txt"
 (
   unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
   /usr/bin/scrivane -q --page a4 "$work/hello.txt" </dev/null || fail "option mode exited with $?"
   /usr/bin/scrivane "$work/plain.txt" </dev/null || fail "a conversion without options exited with $?"
+  /usr/bin/scrivane -q "$work/greek.txt" </dev/null 2>"$work/greek.err" || fail "option mode on Greek exited with $?"
 )
+# Greek needs the font module: its fonts are embedded, and nothing is said.
+[ "$(head -c 8 "$work/greek.pdf")" = "%PDF-1.3" ] || { cat "$work/greek.err"; fail "the Greek text has no embedded fonts"; }
+[ ! -s "$work/greek.err" ] || { cat "$work/greek.err"; fail "the Greek conversion complained"; }
 for pdf in "$work/hello.pdf" "$work/plain.pdf"; do
   [ "$(head -c 8 "$pdf")" = "%PDF-1.2" ] || fail "$pdf is not a PDF"
 done

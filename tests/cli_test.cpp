@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/support/pdf_tools.h"
 #include "tests/support/temp_dir.h"
@@ -146,6 +147,41 @@ TEST_F(CommandLineRunTest, ThePlainRunLoadsNoQt) {
                 r.output.find("scrivane-window.so\n", r.output.find("calling init: ")) != std::string::npos,
             SCRIVANE_WINDOW_BUILT != 0)
       << r.output;
+}
+
+TEST_F(CommandLineRunTest, TheFontLibrariesAreLoadedOnlyForTextThatNeedsThem) {
+  const std::vector<std::string> libraries = {"libharfbuzz", "libfreetype", "libfontconfig",
+                                              "libfribidi", "scrivane-fonts"};
+  const auto ldd = RunCommand("ldd " + ShellQuote(SCRIVANE_BINARY));
+  ASSERT_EQ(ldd.status, 0) << ldd.output;
+  for (const std::string& library : libraries) {
+    EXPECT_EQ(ldd.output.find(library), std::string::npos) << ldd.output;
+  }
+
+  // The dynamic loader lists every library that a run opens.
+  dir.write("plain.txt", "caf\xC3\xA9\n");
+  dir.write("greek.txt", "\xCE\xB1\xCE\xB2\n");
+  const auto run = [&](const std::string& args) {
+    return RunCommand("cd " + ShellQuote(dir.path()) +
+                      " && env -u DISPLAY -u WAYLAND_DISPLAY LD_DEBUG=files " +
+                      ShellQuote(SCRIVANE_BINARY) + " " + args + " </dev/null 2>&1");
+  };
+  for (const std::string args : {"--version", "plain.txt", "-q -f plain.txt"}) {
+    const auto r = run(args);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("file=libstdc++"), std::string::npos) << "no list of libraries: " << r.output;
+    for (const std::string& library : libraries) {
+      EXPECT_EQ(r.output.find("file=" + library), std::string::npos) << args << r.output;
+      EXPECT_EQ(r.output.find("/" + library), std::string::npos) << args << r.output;
+    }
+  }
+  // Text that Windows-1252 lacks opens the module, and the module its libraries.
+  const auto r = run("-q greek.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (const std::string& library : libraries) {
+    EXPECT_NE(r.output.find(library), std::string::npos) << library << r.output;
+  }
+  EXPECT_TRUE(ReadFile(dir.file("greek.pdf")).starts_with("%PDF-1.3"));
 }
 
 }  // namespace

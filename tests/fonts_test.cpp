@@ -14,7 +14,9 @@
 #include "tests/support/fakes.h"
 #include "tests/support/pdf_tools.h"
 #include "tests/support/temp_dir.h"
+#include "writer/font_engine.h"
 #include "writer/shaping.h"
+#include "writer/text.h"
 #include "writer/writer.h"
 
 namespace scrivane {
@@ -63,8 +65,13 @@ class FontsTest : public ::testing::Test {
                const std::string& title = "") {
     input = dir.write("in.txt", text);
     std::remove(output.c_str());
-    writer.setFontSettings({embed, std::nullopt});
+    writer.setFontSettings(Embedding(embed));
     return writer.ConvertToPDF(input, output, "", "", "", "", title, font, 10, 0, 8.5f, 11.f);
+  }
+
+  // Option mode's font settings, with the font code linked into the test.
+  FontSettings Embedding(bool embed, std::optional<std::string> fontFile = std::nullopt) {
+    return {embed, std::move(fontFile), true, [this](std::string&) { return fonts.get(); }};
   }
 
   // pdffonts' rows other than the classic font's: name, then emb, sub and uni.
@@ -83,6 +90,7 @@ class FontsTest : public ::testing::Test {
     return rows;
   }
 
+  std::unique_ptr<FontModule> fonts = NewFontModule();
   TempDir dir;
   std::string input;
   std::string output = dir.file("out.pdf");
@@ -182,6 +190,36 @@ TEST_F(FontsTest, TheWindowsPathShowsQuestionMarksAsSpecified) {
   ASSERT_TRUE(Convert("Ελλάδα\n", false));
   EXPECT_EQ(ReadFile(output).substr(0, 9), "%PDF-1.2\r");
   EXPECT_EQ(Lines(PdfToText(output)).front(), "??????");
+}
+
+TEST_F(FontsTest, TheFontModuleIsAskedForOnlyByTextThatNeedsItAndItsLackIsTold) {
+  int asked = 0;
+  const FontSettings unavailable{true, std::nullopt, true, [&](std::string& error) -> FontModule* {
+                                   ++asked;
+                                   error = "no module here";
+                                   return nullptr;
+                                 }};
+  const auto convert = [&](const std::string& text) {
+    input = dir.write("in.txt", text);
+    writer.setFontSettings(unavailable);
+    return writer.ConvertToPDF(input, output, "", "", "", "", "", "Times-Roman", 10, 0, 8.5f, 11.f);
+  };
+  ASSERT_TRUE(convert("plain caf\xC3\xA9\n"));
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(messages.texts().empty());
+
+  // Without it the document is the classic one, and the warning says why.
+  const std::string text = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1\nplain\n";
+  ASSERT_TRUE(Convert(text, false));
+  const std::string classic = ReadFile(output);
+  ASSERT_TRUE(convert(text));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(ReadFile(output), classic);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text,
+            "In '" + input + "', 1 line holds characters that Windows-1252 lacks, shown as \"?\", "
+            "since the fonts cannot be loaded (no module here)");
+  EXPECT_EQ(messages.shown[0].icon, platform::Icon::Warning);
 }
 
 TEST_F(FontsTest, ACharacterNoFontHasIsABoxAndOneNoticeButNoFailure) {
@@ -324,7 +362,7 @@ TEST_F(FontsTest, AFontFileComesFirstAndCffFontsAreEmbeddedToo) {
   const std::string otf = "/usr/share/fonts/opentype/urw-base35/NimbusSans-Regular.otf";
   if (!testing::Exists(otf)) GTEST_SKIP() << "fonts-urw-base35 is not installed";
   input = dir.write("in.txt", "Ελλάδα Привет\n");
-  writer.setFontSettings({true, otf});
+  writer.setFontSettings(Embedding(true, otf));
   ASSERT_TRUE(writer.ConvertToPDF(input, output, "", "", "", "", "", "Times-Roman", 10, 0, 8.5f,
                                   11.f));
   const auto r = RunCommand("pdffonts " + ShellQuote(output));

@@ -28,7 +28,7 @@ add_test(NAME convert_fuzz_corpus
 if(SCRIVANE_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   set(fuzz_sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   # Coverage for the code under test, the sanitizers' runtimes for whoever links it.
-  foreach(lib scrivane_writer scrivane_platform_std scrivane_structure)
+  foreach(lib scrivane_text scrivane_writer scrivane_platform_std scrivane_structure)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link ${fuzz_sanitizers})
     target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
   endforeach()

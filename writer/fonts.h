@@ -14,25 +14,12 @@
 #include <utility>
 #include <vector>
 
+#include "writer/font_module.h"
+
 struct hb_font_t;
 struct hb_face_t;
 
 namespace scrivane {
-
-// What one embedded font contributes to the document, ready to be written.
-struct FontObjects {
-  std::string baseFont;             // subset tag and PostScript name: ABCDEF+LiberationSerif
-  bool cff = false;                 // a bare CFF program (FontFile3) instead of TrueType
-  std::vector<std::string> widths;  // the lines of the /W array
-  std::int32_t defaultWidth = 1000;
-  std::int32_t flags = 4;
-  std::int32_t bbox[4] = {0, 0, 0, 0};
-  std::int32_t ascent = 0, descent = 0, capHeight = 0, stemV = 80;
-  std::string italicAngle = "0";
-  std::string program;     // the subset font program
-  std::string cidToGidMap;  // two bytes a code; empty when codes are glyph numbers
-  std::string toUnicode;    // the CMap, lines ended by carriage returns
-};
 
 // One font file opened for shaping and embedding. Glyphs are shown by codes of
 // two bytes that this object gives out: one code for each glyph with the text it

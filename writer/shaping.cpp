@@ -157,24 +157,6 @@ bool IsResolvedScript(hb_script_t s) {
 
 }  // namespace
 
-std::optional<std::u32string> TextNeedingFonts(std::string_view line) {
-  if (IsAscii(line)) return std::nullopt;
-  std::u32string text;
-  text.reserve(line.size());
-  bool needed = false;
-  for (std::size_t i = 0; i < line.size();) {
-    char32_t c;
-    const std::size_t length = DecodeUtf8(line, i, c);
-    if (length == 0) return std::nullopt;  // not UTF-8: 8-bit text, as it always was
-    char byte;
-    if (!Windows1252Byte(c, byte)) needed = true;
-    text.push_back(c);
-    i += length;
-  }
-  if (!needed) return std::nullopt;
-  return text;
-}
-
 std::vector<bool> CutPoints(std::u32string_view text) {
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
   std::vector<bool> cuts(text.size() + 1, true);

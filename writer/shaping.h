@@ -11,36 +11,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "writer/font_module.h"
 #include "writer/fonts.h"
 
 struct hb_buffer_t;
 struct hb_set_t;
 
 namespace scrivane {
-
-// One stretch of a shown line.
-struct ShownRun {
-  int font = -1;        // -1: the classic font F1; otherwise a font of the FontSet
-  std::string classic;  // F1's Windows-1252 bytes, not escaped
-  struct Glyph {
-    std::uint16_t code = 0;
-    std::int32_t before = 0;  // TJ adjustment before the glyph, thousandths of an em
-    std::int32_t rise = 0;    // baseline shift, thousandths of an em
-  };
-  std::vector<Glyph> glyphs;
-  std::int32_t after = 0;  // TJ adjustment after the last glyph
-};
-
-// Characters that no installed font has: how many were met, and the first few.
-struct MissingGlyphs {
-  std::size_t count = 0;
-  std::u32string first;  // distinct, in the order met, at most kShown
-  static constexpr std::size_t kShown = 5;
-};
-
-// The characters of a line that is valid UTF-8 and holds at least one character
-// Windows-1252 lacks; nothing for every other line, which the classic path shows.
-std::optional<std::u32string> TextNeedingFonts(std::string_view line);
 
 // Where a line may be cut: entry i is true when a cut may fall before character
 // i, that is, not inside a cluster (before a combining mark or a joiner, after a

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,10 @@ std::string ToWindows1252(std::string_view text);
 
 // Whether Windows-1252 has a code for the character, and that code.
 bool Windows1252Byte(char32_t c, char& byte);
+
+// The characters of a line that is valid UTF-8 and holds at least one character
+// Windows-1252 lacks; nothing for every other line, which the classic path shows.
+std::optional<std::u32string> TextNeedingFonts(std::string_view line);
 
 // A document information value as a PDF string: an ASCII value as a literal
 // string, escaped as the text lines are; any other value as a hexadecimal

@@ -9,8 +9,7 @@
 #include <utility>
 
 #include "platform/failure.h"
-#include "writer/fonts.h"
-#include "writer/shaping.h"
+#include "writer/font_module.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -54,15 +53,39 @@ bool PdfWriter::FileExists(const std::string& filename) {
 }
 
 void PdfWriter::report(const std::string& description, bool pageLimit) {
+  if (namesFiles_) {
+    reportAbout(s_.infile, description, description, pageLimit);
+    return;
+  }
   failed_ = true;
   if (!pageLimit) spoiled_ = true;
   messages_.report(description);
 }
 
+void PdfWriter::reportAbout(const std::string& file, const std::string& detail,
+                            const std::string& classic, bool pageLimit) {
+  if (!namesFiles_) {
+    report(classic, pageLimit);
+    return;
+  }
+  failed_ = true;
+  if (!pageLimit) spoiled_ = true;
+  messages_.show(detail, platform::Buttons::Ok, platform::Icon::None, platform::DefaultButton::First,
+                 file);
+}
+
+void PdfWriter::reportFailure(const std::exception& e) { reportAbout(s_.infile, detail(e), describe(e)); }
+
 std::string PdfWriter::describe(const std::exception& e) const {
   if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
     return "Out of memory while converting '" + s_.infile + "'";
   }
+  return e.what();
+}
+
+std::string PdfWriter::detail(const std::exception& e) const {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "out of memory";
+  if (const auto* failure = dynamic_cast<const platform::FileFailure*>(&e)) return failure->detail();
   return e.what();
 }
 
@@ -80,16 +103,19 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   output_.reset();
   embedding_ = false;
   unshownLines_ = 0;
-  shaper_.reset();
   fonts_.reset();
+  noFonts_ = false;
+  whyNoFonts_.clear();
   if (!FileExists(filename)) {
-    report("File '" + filename + "' does not exist.");
+    reportAbout(filename, namesFiles_ ? files_.whyNoText(filename) : "",
+                "File '" + filename + "' does not exist.");
     return false;
   }
   // Replacing the output would destroy the input.
   if (files_.sameFile(filename, outputfile)) {
-    report("The input file '" + filename +
-           "' cannot also be the output file. Choose another output name.");
+    reportAbout(filename, "cannot also be the output file; choose another output name",
+                "The input file '" + filename +
+                    "' cannot also be the output file. Choose another output name.");
     return false;
   }
   try {
@@ -106,12 +132,16 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
     // The header names the version, so the input is looked at once before it.
     if (fontSettings_.embed && fontSettings_.rereadable &&
         files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
-      fonts_ = std::make_unique<FontSet>(s_.fontname, fontSettings_.fontFile);
-      shaper_ = std::make_unique<LineShaper>(*fonts_);
-      embedding_ = true;
+      FontModule* module = fontSettings_.module ? fontSettings_.module(whyNoFonts_) : nullptr;
+      if (module != nullptr) {
+        fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
+        embedding_ = true;
+      } else {
+        noFonts_ = true;
+      }
     }
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
     return false;
   }
 
@@ -189,8 +219,7 @@ bool PdfWriter::countLine(std::size_t length) {
   if (next > maxLocation()) {
     // Offsets the table cannot hold cannot be written; stop writing rather than lie.
     if (!writeFailed_) {
-      writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach " +
-                   (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
+      writeFailure(std::string("the PDF would reach ") + (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
     }
     s_.buffer.clear();
     return false;
@@ -211,19 +240,21 @@ void PdfWriter::flushBuffer() {
       if (!output_) output_ = files_.createOutput(s_.outfile, s_.infile);
       output_->write(s_.buffer);
     } catch (const std::bad_alloc& e) {
-      writeFailure(describe(e));
+      writeFailed_ = true;
+      if (output_) std::exchange(output_, nullptr)->discard();
+      reportFailure(e);
     } catch (const std::exception& e) {
-      writeFailure("Cannot write '" + s_.outfile + "': " + e.what());
+      writeFailure(e.what());
     }
   }
   s_.buffer.clear();
 }
 
-void PdfWriter::writeFailure(const std::string& description) {
+void PdfWriter::writeFailure(const std::string& reason) {
   writeFailed_ = true;
   // What was written is of no use now; its room on the disk is given back at once.
   if (output_) std::exchange(output_, nullptr)->discard();
-  report(description);
+  reportAbout(s_.outfile, reason, "Cannot write '" + s_.outfile + "': " + reason);
 }
 
 bool PdfWriter::closepdf() {
@@ -238,7 +269,7 @@ bool PdfWriter::closepdf() {
     return true;
   } catch (const std::exception& e) {
     writeFailed_ = true;
-    report("Cannot write '" + s_.outfile + "': " + describe(e));
+    reportAbout(s_.outfile, detail(e), "Cannot write '" + s_.outfile + "': " + describe(e));
     return false;
   }
 }
@@ -323,7 +354,7 @@ void PdfWriter::writepreamble() {
       closeObject();
     }
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 
@@ -496,7 +527,7 @@ bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
   // where a cluster begins.
   if (W < 1) throw Failure(platform::kInvalidArgument);
   if (W > 32767) throw Failure(platform::kOverflow);
-  const std::vector<bool> cuts = CutPoints(text);
+  const std::vector<bool> cuts = fonts_->cutPoints(text);
   const auto width = static_cast<std::size_t>(W);
   const std::size_t half = width / 2;
   const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
@@ -539,7 +570,7 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string line;
-  for (const ShownRun& run : shaper_->shape(text)) {
+  for (const ShownRun& run : fonts_->shape(text)) {
     line.clear();
     if (run.font != current) {
       line = run.font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(run.font)) + " ";
@@ -627,7 +658,7 @@ void PdfWriter::writefonts() {
       const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));
       FontObjects f;
       try {
-        f = fonts_->font(index).finish();
+        f = fonts_->finish(index);
       } catch (const std::exception& e) {
         // A font that cannot be embedded leaves its text unshown, the rest stays.
         report(e.what());
@@ -708,7 +739,7 @@ void PdfWriter::writefonts() {
 }
 
 void PdfWriter::reportMissingGlyphs() {
-  const MissingGlyphs& missing = shaper_->missing();
+  const MissingGlyphs& missing = fonts_->missing();
   if (missing.count == 0) return;
   std::string text = std::to_string(missing.count) +
                      (missing.count == 1 ? " character has" : " characters have") +
@@ -721,8 +752,13 @@ void PdfWriter::reportMissingGlyphs() {
   }
   if (missing.count > missing.first.size()) text += " ...";
   // A notice, not a failure: the document is complete.
-  messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
-                 platform::DefaultButton::First, platform::kAppTitle);
+  if (namesFiles_) {
+    messages_.show(text, platform::Buttons::Ok, platform::Icon::Warning, platform::DefaultButton::First,
+                   s_.infile);
+  } else {
+    messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                   platform::DefaultButton::First, platform::kAppTitle);
+  }
 }
 
 void PdfWriter::closeLastPage(std::int64_t streamstart) {
@@ -731,7 +767,7 @@ void PdfWriter::closeLastPage(std::int64_t streamstart) {
 }
 
 void PdfWriter::failText(const std::exception& e, std::int64_t streamstart) {
-  report(describe(e));
+  reportFailure(e);
   // Close the open page, so that what was laid out stays a well-formed document.
   if (pageOpen_) closeLastPage(streamstart);
 }
@@ -742,16 +778,27 @@ void PdfWriter::noteUnshown(std::string_view raw) {
 
 void PdfWriter::reportUnshown() {
   if (unshownLines_ == 0) return;
-  const std::string why = fontSettings_.rereadable
-                              ? "fonts are not embedded yet for text laid out with --keep-spaces, "
-                                "--tab-size, --fit or --preserve"
-                              : "fonts are embedded only for an input that can be read twice "
-                                "(a file, not standard input or a pipe)";
+  std::string why;
+  if (noFonts_) {
+    why = "the fonts cannot be loaded";
+    if (!whyNoFonts_.empty()) why += " (" + whyNoFonts_ + ")";
+  } else if (fontSettings_.rereadable) {
+    why = "fonts are not embedded yet for text laid out with --keep-spaces, --tab-size, --fit or "
+          "--preserve";
+  } else {
+    why = "fonts are embedded only for an input that can be read twice (a file, not standard "
+          "input or a pipe)";
+  }
   const std::string text = std::to_string(unshownLines_) +
                            (unshownLines_ == 1 ? " line holds" : " lines hold") +
                            " characters that Windows-1252 lacks, shown as \"?\", since " + why;
-  messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
-                 platform::DefaultButton::First, platform::kAppTitle);
+  if (namesFiles_) {
+    messages_.show(text, platform::Buttons::Ok, platform::Icon::Warning, platform::DefaultButton::First,
+                   s_.infile);
+  } else {
+    messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                   platform::DefaultButton::First, platform::kAppTitle);
+  }
 }
 
 std::optional<std::int64_t> PdfWriter::startpage() {
@@ -794,7 +841,7 @@ std::optional<std::int64_t> PdfWriter::startpage() {
     pageOpen_ = true;
     return streamstart;
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
     return std::nullopt;
   }
 }
@@ -812,7 +859,7 @@ void PdfWriter::endpage(std::int64_t streamstart) {
     closeObject();
     s_.lineno = 0;
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 
@@ -864,7 +911,7 @@ void PdfWriter::endpdf() {
     putline(std::to_string(xrefstart), false);
     putline("%%EOF", true);
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 

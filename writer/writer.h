@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -16,9 +17,8 @@
 
 namespace scrivane {
 
-class FontSet;
-class LineShaper;
-struct ShownRun;
+class FontEngine;
+class FontModule;
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
@@ -79,6 +79,10 @@ struct FontSettings {
   // The fonts are chosen by a first reading of the input, which a stream
   // (standard input, a pipe) does not allow: its lines keep "?" and a warning.
   bool rereadable = true;
+  // Gives the font module at the first input that needs it; null when it
+  // cannot be had (with `error` saying why, or empty when that was told
+  // before): that text then keeps "?".
+  std::function<FontModule*(std::string& error)> module;
 };
 
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
@@ -97,6 +101,10 @@ class PdfWriter {
 
   // Applies to the conversions that follow.
   void setFontSettings(FontSettings settings) { fontSettings_ = std::move(settings); }
+  // Messages in the style of command-line tools: each failure is shown with the
+  // file it is about as its title and what happened as its text ("notes.txt",
+  // "Permission denied"), instead of the window's texts.
+  void setNamesFiles(bool names) { namesFiles_ = names; }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -141,8 +149,16 @@ class PdfWriter {
  private:
   // `pageLimit`: the failure is the page limit, which leaves a sound, shorter document.
   void report(const std::string& description, bool pageLimit = false);
+  // A failure about one file: the window's text `classic`, or the file's name
+  // and `detail` when messages name their files.
+  void reportAbout(const std::string& file, const std::string& detail, const std::string& classic,
+                   bool pageLimit = false);
+  // A failure caught in a stage, about the input.
+  void reportFailure(const std::exception& e);
   // The description of a failure caught in a stage.
   std::string describe(const std::exception& e) const;
+  // The same without the input's name.
+  std::string detail(const std::exception& e) const;
   void setXref(std::int32_t object);
   // Every object of the document is written between these two: the opening
   // records the object's offset in the cross-reference table and writes its
@@ -175,7 +191,8 @@ class PdfWriter {
   std::int64_t maxObjects() const;
   std::int64_t maxLocation() const;
   void flushBuffer();
-  void writeFailure(const std::string& description);
+  // A failure of the output; `reason` is what happened to it.
+  void writeFailure(const std::string& reason);
   // Whether some line of the input needs an embedded font.
   bool inputNeedsFonts();
   // Lays out a line that needs embedded fonts, cut like any other; false when no
@@ -196,6 +213,7 @@ class PdfWriter {
   std::unique_ptr<platform::Output> output_;  // opened at the first flush
   LayoutSettings layout_;
   bool heldNul_ = false;      // a line of the input held a NUL byte
+  bool namesFiles_ = false;
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
@@ -203,8 +221,9 @@ class PdfWriter {
   FontSettings fontSettings_;
   std::int64_t unshownLines_ = 0;
   bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
-  std::unique_ptr<FontSet> fonts_;
-  std::unique_ptr<LineShaper> shaper_;
+  std::unique_ptr<FontEngine> fonts_;
+  bool noFonts_ = false;    // this document needs fonts that could not be had ...
+  std::string whyNoFonts_;  // ... for this reason, when it is told
 };
 
 }  // namespace scrivane

@@ -1,0 +1,40 @@
+#include "writer/font_engine.h"
+
+#include "writer/fonts.h"
+#include "writer/shaping.h"
+
+namespace scrivane {
+namespace {
+
+class LibraryFontEngine final : public FontEngine {
+ public:
+  LibraryFontEngine(const std::string& standardFont, const std::optional<std::string>& fontFile)
+      : fonts_(standardFont, fontFile), shaper_(fonts_) {}
+
+  std::vector<ShownRun> shape(std::u32string_view text) override { return shaper_.shape(text); }
+  std::vector<bool> cutPoints(std::u32string_view text) override { return CutPoints(text); }
+  const MissingGlyphs& missing() const override { return shaper_.missing(); }
+  const std::vector<int>& usedOrder() const override { return fonts_.usedOrder(); }
+  int resourceNumber(int font) override { return fonts_.resourceNumber(font); }
+  FontObjects finish(int font) override { return fonts_.font(font).finish(); }
+
+ private:
+  FontSet fonts_;
+  LineShaper shaper_;
+};
+
+class LibraryFontModule final : public FontModule {
+ public:
+  void checkFontFile(const std::string& path) override { const EmbeddedFont font(path, 0); }
+
+  std::unique_ptr<FontEngine> open(const std::string& standardFont,
+                                   const std::optional<std::string>& fontFile) override {
+    return std::make_unique<LibraryFontEngine>(standardFont, fontFile);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FontModule> NewFontModule() { return std::make_unique<LibraryFontModule>(); }
+
+}  // namespace scrivane
