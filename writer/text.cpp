@@ -363,21 +363,32 @@ std::int32_t RoundToInt32(double value) {
   return static_cast<std::int32_t>(r);
 }
 
-std::optional<std::u32string> TextNeedingFonts(std::string_view line) {
-  if (IsAscii(line)) return std::nullopt;
-  std::u32string text;
+bool TextNeedingFonts(std::string_view line, std::u32string& text) {
+  text.clear();
+  if (IsAscii(line)) return false;
   text.reserve(line.size());
   bool needed = false;
   for (std::size_t i = 0; i < line.size();) {
+    const auto b = static_cast<unsigned char>(line[i]);
+    if (b < 0x80) {
+      text.push_back(b);
+      ++i;
+      continue;
+    }
     char32_t c;
     const std::size_t length = DecodeUtf8(line, i, c);
-    if (length == 0) return std::nullopt;  // not UTF-8: 8-bit text, as it always was
+    if (length == 0) return false;  // not UTF-8: 8-bit text, as it always was
     char byte;
-    if (!Windows1252Byte(c, byte)) needed = true;
+    if (!needed && !Windows1252Byte(c, byte)) needed = true;
     text.push_back(c);
     i += length;
   }
-  if (!needed) return std::nullopt;
+  return needed;
+}
+
+std::optional<std::u32string> TextNeedingFonts(std::string_view line) {
+  std::u32string text;
+  if (!TextNeedingFonts(line, text)) return std::nullopt;
   return text;
 }
 

@@ -425,6 +425,7 @@ void PdfWriter::writetext() {
     const std::int64_t W = s_.charsperline;
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
+    std::u32string wide;  // the characters of a line that needs fonts, likewise
     while (in->next(raw)) {
       if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
       s_.lineno += 1;
@@ -433,8 +434,8 @@ void PdfWriter::writetext() {
         if (!pageBreak(streamstart)) return;
       }
       if (embedding_) {
-        if (const auto text = TextNeedingFonts(raw)) {
-          if (!writeShapedLine(*text, hasFormFeed, streamstart)) return;
+        if (TextNeedingFonts(raw, wide)) {
+          if (!writeShapedLine(wide, hasFormFeed, streamstart)) return;
           continue;
         }
       } else {
