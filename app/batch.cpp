@@ -57,7 +57,7 @@ bool MayReplace(const Options& o, const std::string& target, OptionServices& sv)
   // A link that leads nowhere counts as there: it is replaced, never written through.
   if (target == "-" || !sv.files.isTaken(target)) return true;
   if (o.overwrite == OverwritePolicy::Never) {
-    Complain(sv.err, "'" + target + "' already exists; not replaced (--no-clobber)");
+    Complain(sv.err, target + ": already exists; not replaced (--no-clobber)");
     return false;
   }
   return o.overwrite == OverwritePolicy::Force ||
@@ -71,10 +71,11 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
                 OptionServices& sv, const FontSettings& fonts) {
   // Asked before standard input is read, so the terminal can still answer.
   if (!MayReplace(o, target, sv)) return false;
+  const std::string shown = input == "-" ? std::string(kStdinName) : input;
   try {
     StandardStreams streams(input, target, sv);
     if (streams.inputEmpty()) {
-      Complain(sv.err, "standard input is empty; nothing to convert");
+      Complain(sv.err, shown + ": empty; nothing to convert");
       return false;
     }
     PdfWriter writer(streams.files(), streams.messages(), sv.clock);
@@ -82,18 +83,18 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
     FontSettings settings = fonts;
     settings.rereadable = input != "-";
     writer.setFontSettings(std::move(settings));
+    writer.setNamesFiles(true);
     const bool clean =
         writer.ConvertToPDF(streams.inputFile(), streams.outputFile(), o.author, o.creator,
                             o.keywords, o.subject, o.title, o.font, o.size, o.rotation,
                             o.pwidth, o.pheight);
     if (writer.inputHeldNul()) {
-      Complain(sv.err, (input == "-" ? std::string(kStdinName) : input) +
-                           ": warning: this looks like a binary file (it holds NUL bytes); "
-                           "converted as text");
+      Complain(sv.err, shown + ": warning: this looks like a binary file (it holds NUL bytes); "
+                               "converted as text");
     }
     return clean;
   } catch (const platform::Failure& e) {
-    Complain(sv.err, input == "-" ? std::string("cannot read standard input: ") + e.what() : e.what());
+    Complain(sv.err, shown + ": " + e.what());
     return false;
   }
 }

@@ -42,6 +42,7 @@ class StreamedFiles : public platform::Files {
     return inner_.size(path);
   }
   bool isOrdinaryFile(const std::string& path) override { return inner_.isOrdinaryFile(path); }
+  std::string whyNoText(const std::string& path) override { return inner_.whyNoText(path); }
   bool isTaken(const std::string& path) override { return inner_.isTaken(path); }
   bool isTerminal(const std::string& path) override { return inner_.isTerminal(path); }
   bool sameFile(const std::string& a, const std::string& b) override { return inner_.sameFile(a, b); }
@@ -60,7 +61,8 @@ class StreamedFiles : public platform::Files {
   std::unique_ptr<platform::LineReader> in_;
 };
 
-// Shows the writer's messages with the descriptors named as the user knows them.
+// Shows the writer's messages with the descriptors named as the user knows them,
+// in the texts and as the titles that name the file a message is about.
 class RenamingMessageBox : public platform::MessageBox {
  public:
   RenamingMessageBox(platform::MessageBox& inner, std::vector<std::pair<std::string, std::string>> names)
@@ -77,7 +79,11 @@ class RenamingMessageBox : public platform::MessageBox {
         shown.replace(at, quoted.size(), replacement);
       }
     }
-    return inner_.show(shown, buttons, icon, defaultButton, title);
+    std::string shownTitle = title;
+    for (const auto& [from, to] : names_) {
+      if (title == from) shownTitle = to;
+    }
+    return inner_.show(shown, buttons, icon, defaultButton, shownTitle);
   }
 
  private:

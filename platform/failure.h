@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace scrivane::platform {
 
@@ -9,6 +10,18 @@ namespace scrivane::platform {
 class Failure : public std::runtime_error {
  public:
   explicit Failure(const std::string& description) : std::runtime_error(description) {}
+};
+
+// A failure of one named file: what() names the file, detail() tells the same
+// without the name, for a message that names the file already.
+class FileFailure : public Failure {
+ public:
+  FileFailure(const std::string& description, std::string detail)
+      : Failure(description), detail_(std::move(detail)) {}
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string detail_;
 };
 
 // Standard descriptions, one wording for each kind of failure.

@@ -48,6 +48,10 @@ class Files {
   virtual std::optional<std::uintmax_t> size(const std::string& path) = 0;
   // Whether an ordinary (not hidden) file of that name exists.
   virtual bool isOrdinaryFile(const std::string& path) = 0;
+  // Why a name whose size() is nothing or 0 gives no text to convert, in the
+  // system's words where it has some ("No such file or directory", "Is a
+  // directory", "the file is empty").
+  virtual std::string whyNoText(const std::string& path) = 0;
   // Whether a document written to `path` would take the place of something: an
   // ordinary file, also one reached through a link, or a link that leads nowhere.
   virtual bool isTaken(const std::string& path) = 0;

@@ -114,8 +114,9 @@ class FdLineReader : public LineReader {
   bool noMore() {
     if (expected_ && read_ < *expected_) {
       const std::uintmax_t expected = *std::exchange(expected_, std::nullopt);
-      throw Failure("The file '" + path_ + "' became shorter while it was read (" +
-                    std::to_string(read_) + " of " + std::to_string(expected) + " bytes)");
+      const std::string detail = "became shorter while it was read (" + std::to_string(read_) + " of " +
+                                 std::to_string(expected) + " bytes)";
+      throw FileFailure("The file '" + path_ + "' " + detail, detail);
     }
     return false;
   }
@@ -561,6 +562,15 @@ std::optional<std::uintmax_t> StdFiles::size(const std::string& path) {
 bool StdFiles::isOrdinaryFile(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string StdFiles::whyNoText(const std::string& path) {
+  struct stat st {};
+  if (path.empty()) return DescribeErrno(ENOENT);
+  if (::stat(path.c_str(), &st) != 0) return DescribeErrno(errno);
+  if (S_ISDIR(st.st_mode)) return DescribeErrno(EISDIR);
+  if (S_ISREG(st.st_mode)) return "the file is empty; nothing to convert";
+  return "not an ordinary file";
 }
 
 bool StdFiles::isTaken(const std::string& path) {

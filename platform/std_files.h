@@ -12,6 +12,7 @@ class StdFiles : public Files {
  public:
   std::optional<std::uintmax_t> size(const std::string& path) override;
   bool isOrdinaryFile(const std::string& path) override;
+  std::string whyNoText(const std::string& path) override;
   bool isTaken(const std::string& path) override;
   bool isTerminal(const std::string& path) override;
   bool sameFile(const std::string& a, const std::string& b) override;

@@ -482,6 +482,7 @@ class ChangingFiles : public platform::Files {
 
   std::optional<std::uintmax_t> size(const std::string& path) override { return real_.size(path); }
   bool isOrdinaryFile(const std::string& path) override { return real_.isOrdinaryFile(path); }
+  std::string whyNoText(const std::string& path) override { return real_.whyNoText(path); }
   bool isTaken(const std::string& path) override { return real_.isTaken(path); }
   bool isTerminal(const std::string& path) override { return real_.isTerminal(path); }
   bool sameFile(const std::string& a, const std::string& b) override { return real_.sameFile(a, b); }

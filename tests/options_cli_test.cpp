@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -150,7 +152,7 @@ TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndToldOfFromAPipe) {
   r = Run("-q - -o piped.pdf <greek.txt");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(ReadFile(dir_.file("piped.pdf")).starts_with("%PDF-1.2"));
-  EXPECT_NE(r.output.find("In 'standard input', 1 line holds characters that Windows-1252 lacks"),
+  EXPECT_NE(r.output.find("scrivane: standard input: 1 line holds characters that Windows-1252 lacks"),
             std::string::npos)
       << r.output;
 }
@@ -170,10 +172,10 @@ TEST_F(ProgramRun, WithoutTheFontModuleSuchTextKeepsQuestionMarksAndTheReasonIsT
   ASSERT_EQ(r.status, 0) << r.output;
   const std::string lacks = "1 line holds characters that Windows-1252 lacks, shown as \"?\", "
                             "since the fonts cannot be loaded";
-  EXPECT_TRUE(r.output.starts_with("scrivane: In 'a.txt', " + lacks + " (")) << r.output;
+  EXPECT_TRUE(r.output.starts_with("scrivane: a.txt: " + lacks + " (")) << r.output;
   EXPECT_NE(r.output.find("scrivane-fonts.so: cannot open shared object file"), std::string::npos)
       << r.output;
-  EXPECT_TRUE(r.output.ends_with(")\nscrivane: In 'b.txt', " + lacks + "\n")) << r.output;
+  EXPECT_TRUE(r.output.ends_with(")\nscrivane: b.txt: " + lacks + "\n")) << r.output;
   for (const std::string name : {"a", "b"}) {
     EXPECT_TRUE(ReadFile(dir_.file(name + ".pdf")).starts_with("%PDF-1.2")) << name;
     EXPECT_EQ(testing::PdfToText(dir_.file(name + ".pdf")).substr(0, 9), "Kal?m???\n") << name;
@@ -181,14 +183,74 @@ TEST_F(ProgramRun, WithoutTheFontModuleSuchTextKeepsQuestionMarksAndTheReasonIsT
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("plain.pdf")).empty());
 }
 
-TEST_F(ProgramRun, AnInputWithNulBytesConvertsWithAWarning) {
+// Every message of option mode about a file names that file first, as
+// command-line tools do; what follows is the system's own words where it has any.
+TEST_F(ProgramRun, EveryMessageAboutAFileNamesIt) {
+  struct Case {
+    std::string args;    // shell words after the program's name
+    std::string stderr;  // the whole of standard error
+    int status;
+  };
+  const std::string lacks = "1 line holds characters that Windows-1252 lacks, shown as \"?\", since ";
+  const Case cases[] = {
+      {"-q missing.txt", "scrivane: missing.txt: No such file or directory\n", 1},
+      {"-q folder.txt", "scrivane: folder.txt: Is a directory\n", 1},
+      {"-q empty.txt", "scrivane: empty.txt: the file is empty; nothing to convert\n", 1},
+      {"-q - -o x.pdf </dev/null", "scrivane: standard input: empty; nothing to convert\n", 1},
+      {"-q secret.txt", "scrivane: secret.txt: Permission denied\n", 1},
+      {"-q -n a.txt", "scrivane: a.pdf: already exists; not replaced (--no-clobber)\n", 1},
+      {"-qf a.txt -o a.txt", "scrivane: a.txt: cannot also be the output file; choose another output name\n", 1},
+      {"-q a.txt -o nowhere/a.pdf", "scrivane: nowhere/a.pdf: No such file or directory\n", 1},
+      {"-q a.txt -o folder.txt", "scrivane: folder.txt: Is a directory\n", 1},
+      {"-q a.txt -o /dev/full", "scrivane: /dev/full: No space left on device\n", 1},
+      {"-q - -o - <a.txt >/dev/full", "scrivane: standard output: No space left on device\n", 1},
+      {"-q c.txt missing.txt", "scrivane: missing.txt: No such file or directory\n", 1},
+      {"-q bin.txt",
+       "scrivane: bin.txt: warning: this looks like a binary file (it holds NUL bytes); converted as text\n", 0},
+      {"-q - -o piped.pdf <greek.txt",
+       "scrivane: standard input: " + lacks +
+           "fonts are embedded only for an input that can be read twice (a file, not standard input or a pipe)\n",
+       0},
+      {"-qf --keep-spaces greek.txt",
+       "scrivane: greek.txt: " + lacks +
+           "fonts are not embedded yet for text laid out with --keep-spaces, --tab-size, --fit or --preserve\n",
+       0},
+      {"-qf private.txt",
+       "scrivane: private.txt: 1 character has no glyph in any installed font and is drawn as an empty box: "
+       "U+E000\n",
+       0},
+  };
+  dir_.write("a.txt", "text\n");
+  dir_.write("a.pdf", "old");
+  dir_.write("c.txt", "text\n");
+  dir_.write("empty.txt", "");
   dir_.write("bin.txt", std::string("text\0more\n", 10));
-  dir_.write("plain.txt", "text\n");
-  CommandResult r = Run("-q bin.txt plain.txt");
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(r.output, "scrivane: bin.txt: warning: this looks like a binary file (it holds NUL bytes); "
-                      "converted as text\n");
+  dir_.write("greek.txt", "Kal\xCE\xB7m\xCE\xAD\xCF\x81\xCE\xB1\n");
+  dir_.write("private.txt", "a \xEE\x80\x80 b\n");
+  dir_.write("secret.txt", "hidden\n");
+  std::filesystem::create_directory(dir_.file("folder.txt"));
+  namespace fs = std::filesystem;
+  fs::permissions(dir_.file("secret.txt"), fs::perms::none);
+  // Root reads any file: the unreadable one is tried as an ordinary user, who
+  // may work in the scratch folder.
+  std::string unreadableAs;
+  if (::geteuid() == 0) {
+    unreadableAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    fs::permissions(dir_.path(), fs::perms::all);
+  }
+  for (const Case& c : cases) {
+    const bool asUser = c.args.find("secret") != std::string::npos;
+    // Standard error alone, apart from what the run prints on standard output.
+    const CommandResult r = Run(c.args + " 2>err.txt; exit $?", asUser ? unreadableAs : "");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
+    EXPECT_EQ(ReadFile(dir_.file("err.txt")), c.stderr) << c.args;
+  }
+  // Nothing failed left a PDF behind, and the old one stays.
+  EXPECT_FALSE(testing::Exists(dir_.file("missing.pdf")));
+  EXPECT_FALSE(testing::Exists(dir_.file("secret.pdf")));
+  EXPECT_EQ(ReadFile(dir_.file("a.pdf")), "old");
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("bin.pdf")).empty());
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("c.pdf")).empty());
 }
 
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {

@@ -27,6 +27,8 @@ std::int32_t CheckedInt32(std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
@@ -51,15 +53,39 @@ bool PdfWriter::FileExists(const std::string& filename) {
 }
 
 void PdfWriter::report(const std::string& description, bool pageLimit) {
+  if (namesFiles_) {
+    reportAbout(s_.infile, description, description, pageLimit);
+    return;
+  }
   failed_ = true;
   if (!pageLimit) spoiled_ = true;
   messages_.report(description);
 }
 
+void PdfWriter::reportAbout(const std::string& file, const std::string& detail,
+                            const std::string& classic, bool pageLimit) {
+  if (!namesFiles_) {
+    report(classic, pageLimit);
+    return;
+  }
+  failed_ = true;
+  if (!pageLimit) spoiled_ = true;
+  messages_.show(detail, platform::Buttons::Ok, platform::Icon::None, platform::DefaultButton::First,
+                 file);
+}
+
+void PdfWriter::reportFailure(const std::exception& e) { reportAbout(s_.infile, detail(e), describe(e)); }
+
 std::string PdfWriter::describe(const std::exception& e) const {
   if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
     return "Out of memory while converting '" + s_.infile + "'";
   }
+  return e.what();
+}
+
+std::string PdfWriter::detail(const std::exception& e) const {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "out of memory";
+  if (const auto* failure = dynamic_cast<const platform::FileFailure*>(&e)) return failure->detail();
   return e.what();
 }
 
@@ -81,13 +107,15 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   noFonts_ = false;
   whyNoFonts_.clear();
   if (!FileExists(filename)) {
-    report("File '" + filename + "' does not exist.");
+    reportAbout(filename, namesFiles_ ? files_.whyNoText(filename) : "",
+                "File '" + filename + "' does not exist.");
     return false;
   }
   // Replacing the output would destroy the input.
   if (files_.sameFile(filename, outputfile)) {
-    report("The input file '" + filename +
-           "' cannot also be the output file. Choose another output name.");
+    reportAbout(filename, "cannot also be the output file; choose another output name",
+                "The input file '" + filename +
+                    "' cannot also be the output file. Choose another output name.");
     return false;
   }
   try {
@@ -110,7 +138,7 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
       noFonts_ = !embedding_;
     }
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
     return false;
   }
 
@@ -188,8 +216,7 @@ bool PdfWriter::countLine(std::size_t length) {
   if (next > maxLocation()) {
     // Offsets the table cannot hold cannot be written; stop writing rather than lie.
     if (!writeFailed_) {
-      writeFailure("Cannot write '" + s_.outfile + "': the PDF would reach " +
-                   (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
+      writeFailure(std::string("the PDF would reach ") + (layout_.unlimitedPages ? "10 GB" : "2 GiB"));
     }
     s_.buffer.clear();
     return false;
@@ -210,19 +237,21 @@ void PdfWriter::flushBuffer() {
       if (!output_) output_ = files_.createOutput(s_.outfile, s_.infile);
       output_->write(s_.buffer);
     } catch (const std::bad_alloc& e) {
-      writeFailure(describe(e));
+      writeFailed_ = true;
+      if (output_) std::exchange(output_, nullptr)->discard();
+      reportFailure(e);
     } catch (const std::exception& e) {
-      writeFailure("Cannot write '" + s_.outfile + "': " + e.what());
+      writeFailure(e.what());
     }
   }
   s_.buffer.clear();
 }
 
-void PdfWriter::writeFailure(const std::string& description) {
+void PdfWriter::writeFailure(const std::string& reason) {
   writeFailed_ = true;
   // What was written is of no use now; its room on the disk is given back at once.
   if (output_) std::exchange(output_, nullptr)->discard();
-  report(description);
+  reportAbout(s_.outfile, reason, "Cannot write '" + s_.outfile + "': " + reason);
 }
 
 bool PdfWriter::closepdf() {
@@ -237,7 +266,7 @@ bool PdfWriter::closepdf() {
     return true;
   } catch (const std::exception& e) {
     writeFailed_ = true;
-    report("Cannot write '" + s_.outfile + "': " + describe(e));
+    reportAbout(s_.outfile, detail(e), "Cannot write '" + s_.outfile + "': " + describe(e));
     return false;
   }
 }
@@ -322,7 +351,7 @@ void PdfWriter::writepreamble() {
       closeObject();
     }
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 
@@ -393,6 +422,7 @@ void PdfWriter::writetext() {
     const std::int64_t W = s_.charsperline;
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
+    std::u32string wide;  // the characters of a line that needs fonts, likewise
     while (in->next(raw)) {
       if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
       s_.lineno += 1;
@@ -401,8 +431,8 @@ void PdfWriter::writetext() {
         if (!pageBreak(streamstart)) return;
       }
       if (embedding_) {
-        if (const auto text = TextNeedingFonts(raw)) {
-          if (!writeShapedLine(*text, hasFormFeed, streamstart)) return;
+        if (TextNeedingFonts(raw, wide)) {
+          if (!writeShapedLine(wide, hasFormFeed, streamstart)) return;
           continue;
         }
       } else {
@@ -538,7 +568,6 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string line;
-  char hex[8];
   for (const ShownRun& run : fonts_->shape(text)) {
     line.clear();
     if (run.font != current) {
@@ -581,8 +610,10 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         }
         if (!open) line += '<';
         open = true;
-        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(glyph.code));
-        line += hex;
+        const unsigned code = glyph.code;
+        const char hex[4] = {kHexDigits[code >> 12], kHexDigits[(code >> 8) & 0xF],
+                             kHexDigits[(code >> 4) & 0xF], kHexDigits[code & 0xF]};
+        line.append(hex, 4);
       }
       if (open) line += '>';
       if (g == run.glyphs.size() && run.after != 0) {
@@ -719,8 +750,13 @@ void PdfWriter::reportMissingGlyphs() {
   }
   if (missing.count > missing.first.size()) text += " ...";
   // A notice, not a failure: the document is complete.
-  messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
-                 platform::DefaultButton::First, platform::kAppTitle);
+  if (namesFiles_) {
+    messages_.show(text, platform::Buttons::Ok, platform::Icon::Warning, platform::DefaultButton::First,
+                   s_.infile);
+  } else {
+    messages_.show(s_.infile + ": " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                   platform::DefaultButton::First, platform::kAppTitle);
+  }
 }
 
 void PdfWriter::closeLastPage(std::int64_t streamstart) {
@@ -729,7 +765,7 @@ void PdfWriter::closeLastPage(std::int64_t streamstart) {
 }
 
 void PdfWriter::failText(const std::exception& e, std::int64_t streamstart) {
-  report(describe(e));
+  reportFailure(e);
   // Close the open page, so that what was laid out stays a well-formed document.
   if (pageOpen_) closeLastPage(streamstart);
 }
@@ -754,8 +790,13 @@ void PdfWriter::reportUnshown() {
   const std::string text = std::to_string(unshownLines_) +
                            (unshownLines_ == 1 ? " line holds" : " lines hold") +
                            " characters that Windows-1252 lacks, shown as \"?\", since " + why;
-  messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
-                 platform::DefaultButton::First, platform::kAppTitle);
+  if (namesFiles_) {
+    messages_.show(text, platform::Buttons::Ok, platform::Icon::Warning, platform::DefaultButton::First,
+                   s_.infile);
+  } else {
+    messages_.show("In '" + s_.infile + "', " + text, platform::Buttons::Ok, platform::Icon::Warning,
+                   platform::DefaultButton::First, platform::kAppTitle);
+  }
 }
 
 std::optional<std::int64_t> PdfWriter::startpage() {
@@ -798,7 +839,7 @@ std::optional<std::int64_t> PdfWriter::startpage() {
     pageOpen_ = true;
     return streamstart;
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
     return std::nullopt;
   }
 }
@@ -816,7 +857,7 @@ void PdfWriter::endpage(std::int64_t streamstart) {
     closeObject();
     s_.lineno = 0;
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 
@@ -868,7 +909,7 @@ void PdfWriter::endpdf() {
     putline(std::to_string(xrefstart), false);
     putline("%%EOF", true);
   } catch (const std::exception& e) {
-    report(describe(e));
+    reportFailure(e);
   }
 }
 

@@ -101,6 +101,10 @@ class PdfWriter {
 
   // Applies to the conversions that follow.
   void setFontSettings(FontSettings settings) { fontSettings_ = std::move(settings); }
+  // Messages in the style of command-line tools: each failure is shown with the
+  // file it is about as its title and what happened as its text ("notes.txt",
+  // "Permission denied"), instead of the window's texts.
+  void setNamesFiles(bool names) { namesFiles_ = names; }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -145,8 +149,16 @@ class PdfWriter {
  private:
   // `pageLimit`: the failure is the page limit, which leaves a sound, shorter document.
   void report(const std::string& description, bool pageLimit = false);
+  // A failure about one file: the window's text `classic`, or the file's name
+  // and `detail` when messages name their files.
+  void reportAbout(const std::string& file, const std::string& detail, const std::string& classic,
+                   bool pageLimit = false);
+  // A failure caught in a stage, about the input.
+  void reportFailure(const std::exception& e);
   // The description of a failure caught in a stage.
   std::string describe(const std::exception& e) const;
+  // The same without the input's name.
+  std::string detail(const std::exception& e) const;
   void setXref(std::int32_t object);
   // Every object of the document is written between these two: the opening
   // records the object's offset in the cross-reference table and writes its
@@ -179,7 +191,8 @@ class PdfWriter {
   std::int64_t maxObjects() const;
   std::int64_t maxLocation() const;
   void flushBuffer();
-  void writeFailure(const std::string& description);
+  // A failure of the output; `reason` is what happened to it.
+  void writeFailure(const std::string& reason);
   // Whether some line of the input needs an embedded font.
   bool inputNeedsFonts();
   // Lays out a line that needs embedded fonts, cut like any other; false when no
@@ -200,6 +213,7 @@ class PdfWriter {
   std::unique_ptr<platform::Output> output_;  // opened at the first flush
   LayoutSettings layout_;
   bool heldNul_ = false;      // a line of the input held a NUL byte
+  bool namesFiles_ = false;
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing

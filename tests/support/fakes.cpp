@@ -16,6 +16,12 @@ platform::Answer FakeMessageBox::show(const std::string& text, platform::Buttons
                                                          : platform::Answer::No;
 }
 
+std::vector<std::string> FakeMessageBox::titledTexts() const {
+  std::vector<std::string> result;
+  for (const Shown& s : shown) result.push_back(s.title + ": " + s.text);
+  return result;
+}
+
 std::vector<std::string> FakeMessageBox::texts() const {
   std::vector<std::string> out;
   for (const auto& s : shown) out.push_back(s.text);

@@ -24,6 +24,8 @@ class FakeMessageBox : public platform::MessageBox {
   platform::Answer show(const std::string& text, platform::Buttons buttons, platform::Icon icon,
                         platform::DefaultButton defaultButton, const std::string& title) override;
   std::vector<std::string> texts() const;
+  // Each box as a terminal shows one that names its file: "title: text".
+  std::vector<std::string> titledTexts() const;
 
   std::deque<platform::Answer> answers;
   std::vector<Shown> shown;
