@@ -248,6 +248,63 @@ TEST_F(FontsTest, ALongLineIsNeverCutInsideACluster) {
   EXPECT_EQ(back[1], "e\xCC\x81" "bc");
 }
 
+const char* const kNotoSerif = "/usr/share/fonts/truetype/noto/NotoSerif-Regular.ttf";
+const char* const kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// Every stretch of a line as text: font, F1's bytes, then each glyph's code,
+// adjustment and rise, and the adjustment after the last.
+std::vector<std::string> Described(const std::vector<ShownRun>& runs) {
+  std::vector<std::string> out;
+  for (const ShownRun& run : runs) {
+    std::string d = std::to_string(run.font) + " (" + run.classic + ")";
+    for (const ShownRun::Glyph& g : run.glyphs) {
+      d += " " + std::to_string(g.code) + "/" + std::to_string(g.before) + "/" + std::to_string(g.rise);
+    }
+    out.push_back(d + " after " + std::to_string(run.after));
+  }
+  return out;
+}
+
+TEST_F(FontsTest, ReusedShapesGiveWhatShapingAnewGives) {
+  // Lines whose shaping depends on neighbours: Arabic joined across runs and
+  // words, kerned Greek, marks, CJK punctuation that some fonts substitute,
+  // fraction slashes, flags, jamo, halfwidth and combining sound marks, emoji
+  // sequences; each line comes three times, so that runs are kept and reused.
+  std::vector<std::u32string> lines;
+  for (const auto& group : {kLeftToRight, kRightToLeft}) {
+    for (const auto& l : group) {
+      if (auto text = TextNeedingFonts(l)) lines.push_back(std::move(*text));
+    }
+  }
+  for (const char32_t* l :
+       {U"مرحبا بالعالم hello مرحبا", U"ب\u200dب ـبـ لا ﻻ ٤٥٦ بب", U"AVA Ελληνικά ΑΥΤΟ AV λη",
+        U"中文，文本。日本語、です「東京」", U"１⁄２ ３\u2215４ 🇫🇷🇩🇪 \u1100\u1161\u11a8 한글",
+        U"ｶﾞｷﾞ か\u3099 👨\u200d👩\u200d👧 👍🏽 e\u0301 q\u0323\u0307", U"Мир мир МИР", U"עולם שלום"}) {
+    lines.emplace_back(l);
+  }
+  // Arabic letters whose neighbour comes from another font: the font file
+  // lacks the second one. The line with the same letter alone comes first.
+  lines.emplace_back(U"ب");
+  lines.emplace_back(U"ب\u08A1ب ب");
+  // The installed fonts, then fonts first that kern by GPOS (with no old
+  // 'kern' table) and that lack some Arabic letters.
+  for (const std::optional<std::string>& fontFile :
+       {std::optional<std::string>(), std::optional<std::string>(kNotoSerif),
+        std::optional<std::string>(kDejaVuSans)}) {
+    FontSet reusing("Times-Roman", fontFile);
+    FontSet fresh("Times-Roman", fontFile);
+    LineShaper withReuse(reusing, true);
+    LineShaper anew(fresh, false);
+    for (int round = 0; round < 3; ++round) {
+      for (const auto& line : lines) {
+        EXPECT_EQ(Described(withReuse.shape(line)), Described(anew.shape(line)))
+            << fontFile.value_or("installed fonts") << ", round " << round << ": "
+            << ::testing::PrintToString(line);
+      }
+    }
+  }
+}
+
 TEST_F(FontsTest, CutPointsKeepMarksJoinersAndConjunctsTogether) {
   const std::u32string text = U"ae\u0301\u0915\u094D\u0937x\u200Dy";
   // Before each of the nine characters, and at the end.

@@ -11,7 +11,9 @@ class LibraryFontEngine final : public FontEngine {
   LibraryFontEngine(const std::string& standardFont, const std::optional<std::string>& fontFile)
       : fonts_(standardFont, fontFile), shaper_(fonts_) {}
 
-  std::vector<ShownRun> shape(std::u32string_view text) override { return shaper_.shape(text); }
+  const std::vector<ShownRun>& shape(std::u32string_view text) override {
+    return shaper_.shape(text);
+  }
   std::vector<bool> cutPoints(std::u32string_view text) override { return CutPoints(text); }
   const MissingGlyphs& missing() const override { return shaper_.missing(); }
   const std::vector<int>& usedOrder() const override { return fonts_.usedOrder(); }

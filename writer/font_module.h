@@ -55,8 +55,9 @@ struct MissingGlyphs {
 class FontEngine {
  public:
   virtual ~FontEngine() = default;
-  // Lays out one line, as it will stand on the page, in visual order.
-  virtual std::vector<ShownRun> shape(std::u32string_view text) = 0;
+  // Lays out one line, as it will stand on the page, in visual order. The
+  // runs stay valid until the next line is laid out.
+  virtual const std::vector<ShownRun>& shape(std::u32string_view text) = 0;
   // Where the line may be cut: entry i is true when a cut may fall before
   // character i, that is, not inside a cluster.
   virtual std::vector<bool> cutPoints(std::u32string_view text) = 0;

@@ -9,8 +9,10 @@
 #include <hb-subset.h>
 #include <hb.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "platform/failure.h"
 #include "writer/text.h"
@@ -171,24 +173,59 @@ std::int32_t EmbeddedFont::width(std::uint32_t gid) const {
   return Thousandths(hb_font_get_glyph_h_advance(font_, gid), upem_);
 }
 
+namespace {
+
+constexpr std::uint32_t kNoCharacter = 0xFFFFFFFF;
+constexpr std::int32_t kUnchosen = -2;
+constexpr std::int32_t kUnknownWidth = std::numeric_limits<std::int32_t>::min();
+
+}  // namespace
+
+std::int32_t EmbeddedFont::shownWidth(std::uint32_t gid) {
+  if (gid >= glyphCount_) return width(gid);
+  if (shownWidths_.empty()) shownWidths_.assign(glyphCount_, kUnknownWidth);
+  std::int32_t& w = shownWidths_[gid];
+  if (w == kUnknownWidth) w = width(gid);
+  return w;
+}
+
 std::uint16_t EmbeddedFont::codeFor(std::uint32_t gid, std::u32string_view text) {
   if (cff_) {
     // A CFF program is shown by glyph numbers; the first text seen for a glyph is its text.
-    const auto code = static_cast<std::uint16_t>(gid);
-    const auto key = std::pair{gid, std::u32string()};
-    if (codeOf_.find(key) == codeOf_.end()) {
-      codeOf_.emplace(key, code);
+    if (cffGlyphSeen_.size() <= gid) cffGlyphSeen_.resize(std::max<std::size_t>(gid + 1, glyphCount_));
+    if (!cffGlyphSeen_[gid]) {
+      cffGlyphSeen_[gid] = true;
       codes_.emplace_back(gid, std::u32string(text));
     }
-    return code;
+    return static_cast<std::uint16_t>(gid);
   }
-  const auto key = std::pair{gid, std::u32string(text)};
-  if (const auto found = codeOf_.find(key); found != codeOf_.end()) return found->second;
-  if (codes_.size() >= 0xFFFE) throw Failure("a font needs more than 65534 distinct glyphs");
-  codes_.push_back(key);
-  const auto code = static_cast<std::uint16_t>(codes_.size());
-  codeOf_.emplace(key, code);
-  return code;
+  std::uint16_t* code = nullptr;
+  if (text.size() <= 1) {
+    const std::uint64_t key = (static_cast<std::uint64_t>(gid) << 32) |
+                              (text.empty() ? kNoCharacter : static_cast<std::uint32_t>(text[0]));
+    const auto [at, added] = shortCodeOf_.try_emplace(key, 0);
+    if (!added) return at->second;
+    code = &at->second;
+  } else {
+    key_.assign(1, static_cast<char32_t>(gid));
+    key_.append(text);
+    if (const auto found = longCodeOf_.find(std::u32string_view(key_)); found != longCodeOf_.end()) {
+      return found->second;
+    }
+    code = &longCodeOf_.emplace(key_, 0).first->second;
+  }
+  if (codes_.size() >= 0xFFFE) {
+    if (text.size() <= 1) {
+      shortCodeOf_.erase((static_cast<std::uint64_t>(gid) << 32) |
+                         (text.empty() ? kNoCharacter : static_cast<std::uint32_t>(text[0])));
+    } else {
+      longCodeOf_.erase(key_);
+    }
+    throw Failure("a font needs more than 65534 distinct glyphs");
+  }
+  codes_.emplace_back(gid, std::u32string(text));
+  *code = static_cast<std::uint16_t>(codes_.size());
+  return *code;
 }
 
 FontObjects EmbeddedFont::finish() const {
@@ -323,6 +360,9 @@ struct FontSet::Candidate {
   std::unique_ptr<EmbeddedFont> font;
   bool failed = false;
   int resource = 0;
+  // Whether the font has a character of the Basic Multilingual Plane, once
+  // asked of it as the preferred font: 0 not yet known, 1 yes, 2 no.
+  std::vector<std::uint8_t> hasInPlane0;
   ~Candidate() {
     if (charset != nullptr) FcCharSetDestroy(charset);
   }
@@ -398,20 +438,37 @@ EmbeddedFont* FontSet::load(std::size_t k) {
   return c.font.get();
 }
 
-bool FontSet::candidateHas(std::size_t k, char32_t c) {
+bool FontSet::candidateHas(std::size_t k, char32_t c, bool remember) {
   Candidate& cand = *candidates_[k];
   if (cand.failed) return false;
-  if (cand.charset != nullptr && !FcCharSetHasChar(cand.charset, c)) return false;
-  EmbeddedFont* font = load(k);
-  return font != nullptr && font->hasChar(c);
+  std::uint8_t* known = nullptr;
+  if (remember && c < 0x10000) {
+    if (cand.hasInPlane0.empty()) cand.hasInPlane0.assign(0x10000, 0);
+    known = &cand.hasInPlane0[c];
+    if (*known != 0) return *known == 1;
+  }
+  bool has = false;
+  if (cand.charset == nullptr || FcCharSetHasChar(cand.charset, c)) {
+    EmbeddedFont* font = load(k);
+    has = font != nullptr && font->hasChar(c);
+  }
+  if (known != nullptr) *known = has ? 1 : 2;
+  return has;
 }
 
 int FontSet::fontFor(char32_t c, int preferred) {
   if (preferred >= 0 && static_cast<std::size_t>(preferred) < candidates_.size() &&
-      candidateHas(static_cast<std::size_t>(preferred), c)) {
+      candidateHas(static_cast<std::size_t>(preferred), c, /*remember=*/true)) {
     return preferred;
   }
-  if (const auto found = cache_.find(c); found != cache_.end()) return found->second;
+  std::int32_t* remembered = nullptr;
+  if (c < 0x10000) {
+    if (chosenInPlane0_.empty()) chosenInPlane0_.assign(0x10000, kUnchosen);
+    remembered = &chosenInPlane0_[c];
+    if (*remembered != kUnchosen) return *remembered;
+  } else if (const auto found = chosenBeyond_.find(c); found != chosenBeyond_.end()) {
+    return found->second;
+  }
   int chosen = -1;
   for (std::size_t k = 0; k < candidates_.size(); ++k) {
     if (candidateHas(k, c)) {
@@ -444,7 +501,11 @@ int FontSet::fontFor(char32_t c, int preferred) {
       }
     }
   }
-  cache_.emplace(c, chosen);
+  if (remembered != nullptr) {
+    *remembered = chosen;
+  } else {
+    chosenBeyond_.emplace(c, chosen);
+  }
   return chosen;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,8 @@ class EmbeddedFont {
   bool hasChar(char32_t c) const;
   // The glyph's advance in thousandths of an em, as the /W array gives it.
   std::int32_t width(std::uint32_t gid) const;
+  // The same, remembered per glyph: for the glyphs of the text as it is shown.
+  std::int32_t shownWidth(std::uint32_t gid);
   // The code that shows glyph `gid` standing for `text`.
   std::uint16_t codeFor(std::uint32_t gid, std::u32string_view text);
   bool used() const { return !codes_.empty(); }
@@ -55,7 +58,21 @@ class EmbeddedFont {
   bool cff_ = false;
   // Codes in the order they were given out; code k is entry k - 1.
   std::vector<std::pair<std::uint32_t, std::u32string>> codes_;
-  std::map<std::pair<std::uint32_t, std::u32string>, std::uint16_t, std::less<>> codeOf_;
+  // The code of a glyph standing for no character or one: the glyph number in
+  // the high half, the character (or kNoCharacter) in the low one.
+  std::unordered_map<std::uint64_t, std::uint16_t> shortCodeOf_;
+  // The code of a glyph standing for more characters, keyed by the glyph
+  // number followed by the characters.
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u32string_view key) const {
+      return std::hash<std::u32string_view>{}(key);
+    }
+  };
+  std::unordered_map<std::u32string, std::uint16_t, KeyHash, std::equal_to<>> longCodeOf_;
+  std::u32string key_;                     // scratch for looking up longCodeOf_
+  std::vector<bool> cffGlyphSeen_;         // a CFF font's glyphs that have their text
+  std::vector<std::int32_t> shownWidths_;  // by glyph number; kUnknownWidth until asked for
 };
 
 // The fonts of one conversion, in the order they are tried for a character: a
@@ -83,12 +100,17 @@ class FontSet {
 
  private:
   struct Candidate;
-  bool candidateHas(std::size_t k, char32_t c);
+  // `remember`: kept for the next question, for the few fonts asked about
+  // every character (the preferred ones).
+  bool candidateHas(std::size_t k, char32_t c, bool remember = false);
   EmbeddedFont* load(std::size_t k);
 
   std::vector<std::unique_ptr<Candidate>> candidates_;
   std::vector<int> usedOrder_;
-  std::map<char32_t, int> cache_;
+  // The font chosen for a character without a preference: for the Basic
+  // Multilingual Plane by a table (kUnchosen until asked), beyond it by a map.
+  std::vector<std::int32_t> chosenInPlane0_;
+  std::map<char32_t, int> chosenBeyond_;
   std::optional<int> fallback_;
 };
 

@@ -1,9 +1,11 @@
 #include "writer/shaping.h"
 
 #include <fribidi.h>
+#include <hb-ot.h>
 #include <hb.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "writer/text.h"
@@ -16,6 +18,7 @@ constexpr char32_t kZeroWidthNonJoiner = 0x200C;
 constexpr char32_t kZeroWidthJoiner = 0x200D;
 
 bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
+  if (c < 0x300) return false;  // the first mark is U+0300
   switch (hb_unicode_general_category(u, c)) {
     case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
@@ -25,6 +28,127 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
       return c == kZeroWidthJoiner || c == kZeroWidthNonJoiner ||
              (c >= 0x1F3FB && c <= 0x1F3FF);  // emoji skin tones modify what precedes them
   }
+}
+
+// The script of a character, from a table for ASCII.
+hb_script_t ScriptOf(hb_unicode_funcs_t* u, char32_t c) {
+  static const auto ascii = [u] {
+    std::array<hb_script_t, 0x80> table{};
+    for (char32_t a = 0; a < 0x80; ++a) table[a] = hb_unicode_script(u, a);
+    return table;
+  }();
+  return c < 0x80 ? ascii[c] : hb_unicode_script(u, c);
+}
+
+// Runs of at most this many characters are kept once shaped, in a table of
+// this many slots (a power of two).
+constexpr std::size_t kLongestCachedRun = 32;
+constexpr std::size_t kKeptSlots = 1 << 15;
+
+// FNV-1a over the characters.
+std::uint64_t HashOf(std::u32string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char32_t c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// Scripts that HarfBuzz shapes from the run's own characters alone: those of
+// its default shaper and Hangul's. The shapers of Arabic-like scripts also
+// read the characters around the run, to join across its ends.
+bool ShapesWithoutContext(std::uint32_t script) {
+  switch (static_cast<hb_script_t>(script)) {
+    case HB_SCRIPT_LATIN:
+    case HB_SCRIPT_GREEK:
+    case HB_SCRIPT_CYRILLIC:
+    case HB_SCRIPT_ARMENIAN:
+    case HB_SCRIPT_GEORGIAN:
+    case HB_SCRIPT_HAN:
+    case HB_SCRIPT_HIRAGANA:
+    case HB_SCRIPT_KATAKANA:
+    case HB_SCRIPT_BOPOMOFO:
+    case HB_SCRIPT_HANGUL:
+    case HB_SCRIPT_COMMON:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Fonts past this number are never shaped character by character (the key
+// of a character's shape has room for no more).
+constexpr int kMostJoinedFonts = 2048;
+// Hashes of runs seen once, in a table of this many slots.
+constexpr std::size_t kSeenOnceSlots = 1 << 16;
+
+// Characters that HarfBuzz treats as a cluster of their own whatever stands
+// beside them, apart from the font's lookups: letters, digits, punctuation and
+// symbols, but not marks, joiners and other format characters, emoji
+// modifiers, regional indicators, the halfwidth sound marks, the Hangul
+// fillers (letters that are not drawn), the fraction slashes (which make the
+// digits around them a fraction) or blanks (which may be drawn as other blanks).
+bool StandsAlone(hb_unicode_funcs_t* u, char32_t c) {
+  if (c == 0x2044 || c == 0x2215 || c == 0xFF9E || c == 0xFF9F || c == 0x115F || c == 0x1160 ||
+      c == 0x3164 || c == 0xFFA0 || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F3FB && c <= 0x1F3FF)) {
+    return false;
+  }
+  switch (hb_unicode_general_category(u, c)) {
+    case HB_UNICODE_GENERAL_CATEGORY_LOWERCASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_MODIFIER_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_TITLECASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_UPPERCASE_LETTER:
+    case HB_UNICODE_GENERAL_CATEGORY_DECIMAL_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_LETTER_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_NUMBER:
+    case HB_UNICODE_GENERAL_CATEGORY_CONNECT_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_DASH_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_CLOSE_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_FINAL_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_INITIAL_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_OPEN_PUNCTUATION:
+    case HB_UNICODE_GENERAL_CATEGORY_CURRENCY_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_MODIFIER_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_MATH_SYMBOL:
+    case HB_UNICODE_GENERAL_CATEGORY_OTHER_SYMBOL:
+      return hb_unicode_combining_class(u, c) == HB_UNICODE_COMBINING_CLASS_NOT_REORDERED;
+    default:
+      return false;
+  }
+}
+
+// The glyphs that the lookups HarfBuzz applies to text of these properties
+// in this font may look at or make; null when HarfBuzz may also change glyphs
+// by other tables: AAT ones, or the old 'kern' table.
+hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props) {
+  hb_face_t* face = hb_font_get_face(font);
+  for (const char* tag : {"morx", "mort", "kerx", "trak", "kern"}) {
+    hb_blob_t* blob = hb_face_reference_table(face, hb_tag_from_string(tag, 4));
+    const bool has = hb_blob_get_length(blob) > 0;
+    hb_blob_destroy(blob);
+    if (has) return nullptr;
+  }
+  hb_shape_plan_t* plan = hb_shape_plan_create_cached(face, &props, nullptr, 0, nullptr);
+  hb_set_t* lookups = hb_set_create();
+  hb_set_t* glyphs = hb_set_create();
+  for (const hb_tag_t table : {HB_OT_TAG_GSUB, HB_OT_TAG_GPOS}) {
+    hb_set_clear(lookups);
+    hb_ot_shape_plan_collect_lookups(plan, table, lookups);
+    for (hb_codepoint_t k = HB_SET_VALUE_INVALID; hb_set_next(lookups, &k);) {
+      hb_ot_layout_lookup_collect_glyphs(face, table, k, glyphs, glyphs, glyphs, glyphs);
+    }
+  }
+  const bool complete = hb_set_allocation_successful(lookups) && hb_set_allocation_successful(glyphs);
+  hb_set_destroy(lookups);
+  hb_shape_plan_destroy(plan);
+  if (!complete) {
+    hb_set_destroy(glyphs);
+    return nullptr;
+  }
+  return glyphs;
 }
 
 bool IsResolvedScript(hb_script_t s) {
@@ -47,37 +171,49 @@ std::vector<bool> CutPoints(std::u32string_view text) {
   return cuts;
 }
 
-LineShaper::LineShaper(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
+LineShaper::LineShaper(FontSet& fonts, bool reuse)
+    : fonts_(fonts), reuse_(reuse), buffer_(hb_buffer_create()) {}
 
-LineShaper::~LineShaper() { hb_buffer_destroy(buffer_); }
+LineShaper::~LineShaper() {
+  for (const auto& [fontAndScript, glyphs] : lookupGlyphs_) hb_set_destroy(glyphs);
+  hb_buffer_destroy(buffer_);
+}
 
-std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
+const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
-  std::vector<ShownRun> runs;
-  if (n == 0) return runs;
+  std::vector<ShownRun>& runs = runs_;
+  std::size_t used = 0;  // runs_ keeps the storage of earlier lines' runs for reuse
+  if (n == 0) {
+    runs.clear();
+    return runs;
+  }
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
   const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
   const auto length = static_cast<FriBidiStrIndex>(n);
 
   // Embedding levels and the visual order, only where something runs right to left.
-  std::vector<FriBidiCharType> types(n);
-  fribidi_get_bidi_types(chars, length, types.data());
-  std::vector<FriBidiLevel> levels(n, 0);
-  std::vector<FriBidiStrIndex> order(n);
+  static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
+                sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
+                sizeof(FriBidiStrIndex) == sizeof(std::int32_t));
+  types_.resize(n);
+  auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
+  fribidi_get_bidi_types(chars, length, types);
+  levels_.assign(n, 0);
+  auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
+  order_.resize(n);
+  auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
   for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
-  const bool bidi = std::any_of(types.begin(), types.end(), [](FriBidiCharType t) {
+  const bool bidi = std::any_of(types, types + n, [](FriBidiCharType t) {
     return FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
            (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0;
   });
   if (bidi) {
     std::vector<FriBidiBracketType> brackets(n);
-    fribidi_get_bracket_types(chars, length, types.data(), brackets.data());
+    fribidi_get_bracket_types(chars, length, types, brackets.data());
     FriBidiParType base = FRIBIDI_PAR_ON;
-    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &base,
-                                            levels.data()) == 0 ||
-        fribidi_reorder_line(0, types.data(), length, 0, base, levels.data(), nullptr,
-                             order.data()) == 0) {
-      std::fill(levels.begin(), levels.end(), 0);
+    if (fribidi_get_par_embedding_levels_ex(types, brackets.data(), length, &base, levels) == 0 ||
+        fribidi_reorder_line(0, types, length, 0, base, levels, nullptr, order) == 0) {
+      std::fill(levels, levels + n, 0);
       for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
     }
   }
@@ -85,19 +221,20 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
   // has it, staying with the font before where that one has it too.
-  std::vector<int> font(n, -1);
-  std::vector<hb_script_t> script(n, HB_SCRIPT_COMMON);
+  font_.assign(n, -1);
+  std::vector<int>& font = font_;
+  script_.assign(n, HB_SCRIPT_COMMON);
+  std::vector<std::uint32_t>& script = script_;
   int previous = -1;
+  bool nextIsMark = IsMark(u, text[0]);
   for (std::size_t i = 0; i < n; ++i) {
     const char32_t c = text[i];
-    script[i] = hb_unicode_script(u, c);
+    script[i] = ScriptOf(u, c);
+    const bool mark = nextIsMark;
+    nextIsMark = i + 1 < n && IsMark(u, text[i + 1]);
     char byte;
-    const bool joinedToNext = i + 1 < n && IsMark(u, text[i + 1]) &&
-                              !Windows1252Byte(text[i + 1], byte);
-    if ((levels[i] & 1) == 0 && !joinedToNext && Windows1252Byte(c, byte) && !IsMark(u, c)) {
-      continue;
-    }
-    const bool mark = IsMark(u, c);
+    const bool joinedToNext = nextIsMark && !Windows1252Byte(text[i + 1], byte);
+    if ((levels[i] & 1) == 0 && !joinedToNext && !mark && Windows1252Byte(c, byte)) continue;
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
     if (chosen < 0) {
@@ -115,16 +252,16 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
   // before them, or after them at the start of the line.
   hb_script_t last = HB_SCRIPT_COMMON;
   for (std::size_t i = 0; i < n; ++i) {
-    if (IsResolvedScript(script[i])) {
-      last = script[i];
+    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
+      last = static_cast<hb_script_t>(script[i]);
     } else {
       script[i] = last;
     }
   }
   hb_script_t next = HB_SCRIPT_COMMON;
   for (std::size_t i = n; i-- > 0;) {
-    if (IsResolvedScript(script[i])) {
-      next = script[i];
+    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
+      next = static_cast<hb_script_t>(script[i]);
     } else {
       script[i] = next;
     }
@@ -148,8 +285,12 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
       (rtl ? lo : hi) = l;
       ++w;
     }
-    ShownRun run;
+    if (used == runs.size()) runs.emplace_back();
+    ShownRun& run = runs[used++];
     run.font = font[first];
+    run.classic.clear();
+    run.glyphs.clear();
+    run.after = 0;
     if (run.font < 0) {
       for (std::size_t i = lo; i <= hi; ++i) {
         char byte;
@@ -159,60 +300,93 @@ std::vector<ShownRun> LineShaper::shape(std::u32string_view text) {
     } else {
       shapeRun(text, lo, hi + 1, rtl, script[first], run);
     }
-    runs.push_back(std::move(run));
     v = w;
   }
+  runs.resize(used);
   return runs;
 }
 
 void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
                           std::uint32_t script, ShownRun& run) {
-  EmbeddedFont& font = fonts_.font(run.font);
-  hb_buffer_clear_contents(buffer_);
-  hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
-                      static_cast<int>(text.size()), static_cast<unsigned>(lo),
-                      static_cast<int>(hi - lo));
-  hb_buffer_set_direction(buffer_, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-  hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
-  hb_buffer_guess_segment_properties(buffer_);
-  hb_shape(font.hbFont(), buffer_, nullptr, 0);
+  // A run seen before is shown as it was, where its shaping cannot depend on
+  // the characters around it. HarfBuzz looks at those only to join letters of
+  // Arabic-like scripts (and to put a dotted circle before a text that starts
+  // with a mark, which is never asked for here), so runs in these scripts
+  // come out the same wherever they stand. A run is kept when it comes a
+  // second time, so that the many runs that come once (most of any CJK text)
+  // leave the table small; long runs seldom come again and are not kept.
+  const bool contextFree = reuse_ && ShapesWithoutContext(script);
+  bool keep = false;
+  std::uint64_t hash = 0;
+  if (contextFree && hi - lo <= kLongestCachedRun) {
+    key_.clear();
+    key_.push_back(static_cast<char32_t>(run.font));
+    key_.push_back(static_cast<char32_t>(script));
+    key_.push_back(rtl ? U'r' : U'l');
+    key_.append(text.substr(lo, hi - lo));
+    hash = HashOf(key_);
+    if (const KeptRun* kept = findKept(hash)) {
+      run.glyphs.assign(keptGlyphs_.begin() + kept->glyphsAt,
+                        keptGlyphs_.begin() + kept->glyphsAt + kept->glyphCount);
+      run.after = kept->after;
+      return;
+    }
+    if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
+    std::uint64_t& seen = seenOnce_[hash % kSeenOnceSlots];
+    keep = seen == hash;
+    seen = hash;
+  }
 
-  unsigned count = 0;
-  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
-  const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+  EmbeddedFont& font = fonts_.font(run.font);
+  if (!(contextFree && !rtl && joinCharacters(text, lo, hi, script, run.font))) {
+    hb_buffer_clear_contents(buffer_);
+    hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
+                        static_cast<int>(text.size()), static_cast<unsigned>(lo),
+                        static_cast<int>(hi - lo));
+    hb_buffer_set_direction(buffer_, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+    hb_buffer_guess_segment_properties(buffer_);
+    hb_shape(font.hbFont(), buffer_, nullptr, 0);
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
+    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+    placed_.resize(count);
+    for (unsigned g = 0; g < count; ++g) {
+      placed_[g] = {info[g].codepoint, info[g].cluster, pos[g].x_advance, pos[g].x_offset,
+                    pos[g].y_offset};
+    }
+  }
+  const PlacedGlyph* info = placed_.data();
+  const auto count = static_cast<unsigned>(placed_.size());
 
   // A cluster's characters go to its glyphs one by one in reading order, the
   // last glyph that gets any taking the rest: so the text comes back in reading
   // order without gaps even where glyphs are reordered (the short i of
-  // Devanagari), decomposed or joined.
-  std::vector<std::u32string> texts(count);
-  std::vector<std::uint32_t> starts;
-  for (unsigned g = 0; g < count; ++g) starts.push_back(info[g].cluster);
-  std::sort(starts.begin(), starts.end());
-  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  std::vector<std::vector<unsigned>> members(starts.size());
-  for (unsigned g = 0; g < count; ++g) {
-    const auto k = static_cast<std::size_t>(
-        std::lower_bound(starts.begin(), starts.end(), info[g].cluster) - starts.begin());
-    members[k].push_back(g);
+  // Devanagari), decomposed or joined. Glyphs come in page order, grouped here
+  // by cluster; right to left, reading order within a cluster is the reverse.
+  byCluster_.resize(count);
+  for (unsigned g = 0; g < count; ++g) byCluster_[g] = g;
+  auto clusterOf = [&](unsigned g) { return info[g].cluster; };
+  if (!std::is_sorted(byCluster_.begin(), byCluster_.end(),
+                      [&](unsigned a, unsigned b) { return clusterOf(a) < clusterOf(b); })) {
+    std::stable_sort(byCluster_.begin(), byCluster_.end(),
+                     [&](unsigned a, unsigned b) { return clusterOf(a) < clusterOf(b); });
   }
-  for (std::size_t k = 0; k < starts.size(); ++k) {
-    const std::size_t begin = starts[k];
-    const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : hi;
-    std::vector<unsigned>& glyphs = members[k];
-    // Glyphs come in page order; right to left, reading order is the reverse.
-    if (rtl) std::reverse(glyphs.begin(), glyphs.end());
-    const std::size_t chars = end - begin;
-    const std::size_t carriers = std::min(chars, glyphs.size());
+  glyphText_.assign(count, {0, 0});  // [from, to) of the text, for each glyph
+  for (std::size_t a = 0; a < count;) {
+    std::size_t b = a + 1;
+    while (b < count && clusterOf(byCluster_[b]) == clusterOf(byCluster_[a])) ++b;
+    const std::size_t begin = clusterOf(byCluster_[a]);
+    const std::size_t end = b < count ? clusterOf(byCluster_[b]) : hi;
+    if (rtl) std::reverse(byCluster_.begin() + static_cast<std::ptrdiff_t>(a),
+                          byCluster_.begin() + static_cast<std::ptrdiff_t>(b));
+    const std::size_t carriers = std::min(end - begin, b - a);
     for (std::size_t j = 0; j < carriers; ++j) {
       const std::size_t from = begin + j;
       const std::size_t to = j + 1 == carriers ? end : from + 1;
-      texts[glyphs[j]] = std::u32string(text.substr(from, to - from));
-      // Readers turn right-to-left text around character by character, so a
-      // glyph that stands for several characters (lam-alef) holds them in page
-      // order, to come back in reading order.
-      if (rtl) std::reverse(texts[glyphs[j]].begin(), texts[glyphs[j]].end());
+      glyphText_[byCluster_[a + j]] = {static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to)};
     }
+    a = b;
   }
 
   // Positions: the PDF advances each glyph by its width; the differences to
@@ -221,19 +395,127 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   const double scale = 1000.0 / font.unitsPerEm();
   double wanted = 0;   // where the pen should be
   std::int64_t at = 0;  // where the PDF's pen is
+  run.glyphs.clear();
   run.glyphs.reserve(count);
   for (unsigned g = 0; g < count; ++g) {
     ShownRun::Glyph glyph;
-    glyph.code = font.codeFor(info[g].codepoint, texts[g]);
-    const double target = wanted + pos[g].x_offset * scale;
+    const auto [from, to] = glyphText_[g];
+    std::u32string_view shown = text.substr(from, to - from);
+    if (rtl && shown.size() > 1) {
+      // Readers turn right-to-left text around character by character, so a
+      // glyph that stands for several characters (lam-alef) holds them in page
+      // order, to come back in reading order.
+      reversed_.assign(shown.rbegin(), shown.rend());
+      shown = reversed_;
+    }
+    glyph.code = font.codeFor(info[g].gid, shown);
+    const double target = wanted + info[g].xOffset * scale;
     glyph.before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
     at -= glyph.before;
-    at += font.width(info[g].codepoint);
-    glyph.rise = static_cast<std::int32_t>(std::lround(pos[g].y_offset * scale));
-    wanted += pos[g].x_advance * scale;
+    at += font.shownWidth(info[g].gid);
+    glyph.rise = static_cast<std::int32_t>(std::lround(info[g].yOffset * scale));
+    wanted += info[g].xAdvance * scale;
     run.glyphs.push_back(glyph);
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
+
+  if (keep) keepRun(hash, run);
+}
+
+const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash) const {
+  if (kept_.empty()) return nullptr;
+  const std::size_t mask = kept_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const KeptRun& k = kept_[slot];
+    if (k.keyLength == 0) return nullptr;
+    if (k.hash == hash && k.keyLength == key_.size() &&
+        std::equal(key_.begin(), key_.end(), keptKeys_.begin() + k.keyAt)) {
+      return &k;
+    }
+  }
+}
+
+void LineShaper::keepRun(std::uint64_t hash, const ShownRun& run) {
+  // The kept runs stay within a bound: when the table is half full, they are
+  // let go and kept anew.
+  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
+    kept_.assign(kKeptSlots, KeptRun{});
+    keptKeys_.clear();
+    keptGlyphs_.clear();
+    keptCount_ = 0;
+  }
+  const std::size_t mask = kept_.size() - 1;
+  std::size_t slot = hash & mask;
+  while (kept_[slot].keyLength != 0) slot = (slot + 1) & mask;
+  KeptRun& k = kept_[slot];
+  k.hash = hash;
+  k.keyAt = static_cast<std::uint32_t>(keptKeys_.size());
+  k.keyLength = static_cast<std::uint32_t>(key_.size());
+  k.glyphsAt = static_cast<std::uint32_t>(keptGlyphs_.size());
+  k.glyphCount = static_cast<std::uint32_t>(run.glyphs.size());
+  k.after = run.after;
+  keptKeys_.insert(keptKeys_.end(), key_.begin(), key_.end());
+  keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
+  ++keptCount_;
+}
+
+bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
+                                std::uint32_t script, int fontIndex) {
+  // A run whose glyphs no lookup of the font looks at or makes is shaped the
+  // same as its characters one by one: each becomes its own glyph, placed by
+  // its own advance. Each character is shaped alone once and remembered.
+  if (fontIndex >= kMostJoinedFonts) return false;
+  EmbeddedFont& font = fonts_.font(fontIndex);
+  const std::uint64_t fontAndScript = (static_cast<std::uint64_t>(fontIndex) << 32) | script;
+  auto known = lookupGlyphs_.find(fontAndScript);
+  if (known == lookupGlyphs_.end()) {
+    // The properties of a run's buffer, as HarfBuzz gets them below.
+    hb_buffer_clear_contents(buffer_);
+    hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+    hb_buffer_guess_segment_properties(buffer_);
+    hb_segment_properties_t props;
+    hb_buffer_get_segment_properties(buffer_, &props);
+    known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+  }
+  const hb_set_t* inLookups = known->second;
+  if (inLookups == nullptr) return false;
+  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
+
+  placed_.clear();
+  for (std::size_t i = lo; i < hi; ++i) {
+    const char32_t c = text[i];
+    const std::uint64_t key = (static_cast<std::uint64_t>(fontIndex) << 53) ^
+                              (static_cast<std::uint64_t>(script) << 21) ^ c;
+    auto found = alone_.find(key);
+    if (found == alone_.end()) {
+      Alone shaped;
+      hb_codepoint_t nominal = 0;
+      if (StandsAlone(u, c) && hb_font_get_nominal_glyph(font.hbFont(), c, &nominal) != 0 &&
+          nominal != 0 && hb_set_has(inLookups, nominal) == 0) {
+        hb_buffer_clear_contents(buffer_);
+        const auto unit = static_cast<std::uint32_t>(c);
+        hb_buffer_add_utf32(buffer_, &unit, 1, 0, 1);
+        hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+        hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+        hb_buffer_guess_segment_properties(buffer_);
+        hb_shape(font.hbFont(), buffer_, nullptr, 0);
+        unsigned count = 0;
+        const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
+        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, nullptr);
+        if (count == 1 && info[0].codepoint == nominal) {
+          shaped.clear = true;
+          shaped.glyph = {nominal, 0, pos[0].x_advance, pos[0].x_offset, pos[0].y_offset};
+        }
+      }
+      found = alone_.emplace(key, shaped).first;
+    }
+    const Alone& a = found->second;
+    if (!a.clear) return false;
+    placed_.push_back(a.glyph);
+    placed_.back().cluster = static_cast<std::uint32_t>(i);
+  }
+  return true;
 }
 
 }  // namespace scrivane

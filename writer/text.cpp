@@ -233,6 +233,8 @@ constexpr char32_t kHighControls[32] = {
 
 char ToCp1252(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  // The table's characters lie in three stretches; most others are far from them.
+  if (c > 0x2122 || (c > 0x9F && c < 0x152) || (c > 0x2DC && c < 0x2013)) return '?';
   for (int i = 0; i < 32; ++i) {
     if (kHighControls[i] == c) return static_cast<char>(0x80 + i);
   }
@@ -461,21 +463,32 @@ void AppendWindows1252(std::string& out, std::string& pending, std::string_view 
   }
 }
 
-std::optional<std::u32string> TextNeedingFonts(std::string_view line) {
-  if (IsAscii(line)) return std::nullopt;
-  std::u32string text;
+bool TextNeedingFonts(std::string_view line, std::u32string& text) {
+  text.clear();
+  if (IsAscii(line)) return false;
   text.reserve(line.size());
   bool needed = false;
   for (std::size_t i = 0; i < line.size();) {
+    const auto b = static_cast<unsigned char>(line[i]);
+    if (b < 0x80) {
+      text.push_back(b);
+      ++i;
+      continue;
+    }
     char32_t c;
     const std::size_t length = DecodeUtf8(line, i, c);
-    if (length == 0) return std::nullopt;  // not UTF-8: 8-bit text, as it always was
+    if (length == 0) return false;  // not UTF-8: 8-bit text, as it always was
     char byte;
-    if (!Windows1252Byte(c, byte)) needed = true;
+    if (!needed && !Windows1252Byte(c, byte)) needed = true;
     text.push_back(c);
     i += length;
   }
-  if (!needed) return std::nullopt;
+  return needed;
+}
+
+std::optional<std::u32string> TextNeedingFonts(std::string_view line) {
+  std::u32string text;
+  if (!TextNeedingFonts(line, text)) return std::nullopt;
   return text;
 }
 

@@ -92,6 +92,8 @@ bool Windows1252Byte(char32_t c, char& byte);
 // The characters of a line that is valid UTF-8 and holds at least one character
 // Windows-1252 lacks; nothing for every other line, which the classic path shows.
 std::optional<std::u32string> TextNeedingFonts(std::string_view line);
+// The same into `text`, whose storage is reused; true when the line needs fonts.
+bool TextNeedingFonts(std::string_view line, std::u32string& text);
 
 // A document information value as a PDF string: an ASCII value as a literal
 // string, escaped as the text lines are; any other value as a hexadecimal

@@ -27,6 +27,8 @@ std::int32_t CheckedInt32(std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
@@ -545,6 +547,7 @@ void PdfWriter::writetext() {
     const std::int64_t W = s_.charsperline;
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
+    std::u32string wide;  // the characters of a line that needs fonts, likewise
     std::string gathered;
     bool whole = true;
     while (nextLine(*in, raw, gathered, whole)) {
@@ -576,8 +579,8 @@ void PdfWriter::writetext() {
         if (!pageBreak(streamstart)) return;
       }
       if (embedding_) {
-        if (const auto text = TextNeedingFonts(raw)) {
-          if (!writeShapedLine(*text, hasFormFeed, streamstart)) return;
+        if (TextNeedingFonts(raw, wide)) {
+          if (!writeShapedLine(wide, hasFormFeed, streamstart)) return;
           continue;
         }
       } else {
@@ -704,7 +707,6 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string line;
-  char hex[8];
   for (const ShownRun& run : fonts_->shape(text)) {
     line.clear();
     if (run.font != current) {
@@ -747,8 +749,10 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         }
         if (!open) line += '<';
         open = true;
-        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(glyph.code));
-        line += hex;
+        const unsigned code = glyph.code;
+        const char hex[4] = {kHexDigits[code >> 12], kHexDigits[(code >> 8) & 0xF],
+                             kHexDigits[(code >> 4) & 0xF], kHexDigits[code & 0xF]};
+        line.append(hex, 4);
       }
       if (open) line += '>';
       if (g == run.glyphs.size() && run.after != 0) {
