@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,20 @@ class LineReader {
   // Points `line` at the next line and returns true, or returns false at the end.
   // The line's bytes stay valid until the next call or the reader's end.
   virtual bool next(std::string_view& line) = 0;
+  // The next line, or part of one: `ends` tells whether the line ends after
+  // `part`. A line that is longer than the reader's buffer comes in parts, none
+  // of them empty but the last; the bytes stay valid until the next call.
+  virtual bool nextPart(std::string_view& part, bool& ends) {
+    ends = true;
+    return next(part);
+  }
+  // Hands the bytes of the line now being read to `block`, from its first byte
+  // to its end, parts already read included, without moving the reading on;
+  // false, with nothing handed, when the input cannot be read twice.
+  virtual bool scanLine(const std::function<void(std::string_view)>& block) {
+    (void)block;
+    return false;
+  }
 };
 
 // A document being written. A new file is written under a name of its own in

@@ -34,7 +34,10 @@ class FdLineReader : public LineReader {
  public:
   // `expected` is how many bytes an ordinary file still held when it was opened.
   FdLineReader(int fd, std::string path, std::optional<std::uintmax_t> expected)
-      : fd_(fd), path_(std::move(path)), expected_(expected), chunk_(kChunk) {}
+      : fd_(fd), path_(std::move(path)), expected_(expected), chunk_(kChunk) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) base_ = ::lseek(fd_, 0, SEEK_CUR);
+  }
   ~FdLineReader() override { ::close(fd_); }
   FdLineReader(const FdLineReader&) = delete;
   FdLineReader& operator=(const FdLineReader&) = delete;
@@ -43,10 +46,31 @@ class FdLineReader : public LineReader {
     // A line within the chunk is handed out where it lies; only a line that
     // spans chunks is gathered in carry_.
     carry_.clear();
+    std::string_view part;
+    bool ends = false;
+    while (nextPart(part, ends)) {
+      if (ends && carry_.empty()) {
+        line = part;
+        return true;
+      }
+      carry_.append(part);
+      if (ends) {
+        line = carry_;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool nextPart(std::string_view& part, bool& ends) override {
     for (;;) {
       if (pos_ == end_ && !fill()) {
-        line = carry_;
-        return !carry_.empty();
+        if (!inLine_) return false;
+        // The last line has no line end.
+        inLine_ = false;
+        part = {};
+        ends = true;
+        return true;
       }
       if (skipLf_) {
         skipLf_ = false;
@@ -54,29 +78,52 @@ class FdLineReader : public LineReader {
       }
       const char* begin = chunk_.data() + pos_;
       const char* stop = chunk_.data() + end_;
+      if (!inLine_) {
+        inLine_ = true;
+        lineAt_ = chunkAt_ + static_cast<off_t>(pos_);
+      }
       // The line ends at the next LF or CR, whichever comes first. Where each of
       // them lies is remembered, so that a chunk without one of them (most files
       // have no CR, or no LF) is searched for it once, not once a line.
       nextLf_ = NextAtOrAfter('\n', nextLf_);
       nextCr_ = NextAtOrAfter('\r', nextCr_);
       const char* p = chunk_.data() + std::min(nextLf_, nextCr_);
+      part = std::string_view(begin, static_cast<std::size_t>(p - begin));
       if (p == stop) {
-        carry_.append(begin, p);
         pos_ = end_;
-        continue;
-      }
-      if (carry_.empty()) {
-        line = std::string_view(begin, static_cast<std::size_t>(p - begin));
-      } else {
-        carry_.append(begin, p);
-        line = carry_;
+        ends = false;
+        return true;
       }
       pos_ = static_cast<std::size_t>(p - chunk_.data());
       // A carriage return may be followed by the line feed of a CR LF pair,
       // possibly in the next chunk.
       skipLf_ = *p == '\r';
       ++pos_;
+      inLine_ = false;
+      ends = true;
       return true;
+    }
+  }
+
+  bool scanLine(const std::function<void(std::string_view)>& block) override {
+    // Only the bytes of an ordinary file stand where they were read.
+    if (utf16_ || base_ < 0 || !inLine_) return false;
+    scan_.resize(kChunk);
+    for (off_t at = lineAt_;;) {
+      const ssize_t n = ::pread(fd_, scan_.data(), scan_.size(), at);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ThrowErrno(errno);
+      }
+      if (n == 0) return true;
+      const std::string_view bytes(scan_.data(), static_cast<std::size_t>(n));
+      const std::size_t stop = std::min(bytes.find('\n'), bytes.find('\r'));
+      if (stop != std::string_view::npos) {
+        block(bytes.substr(0, stop));
+        return true;
+      }
+      block(bytes);
+      at += n;
     }
   }
 
@@ -129,6 +176,7 @@ class FdLineReader : public LineReader {
     do {
       pos_ = 0;
       end_ = 0;
+      chunkAt_ = base_ + static_cast<off_t>(read_);
       while (end_ == 0 || (first_ && end_ < 3)) {
         const std::size_t n = readRaw(chunk_.data() + end_, chunk_.size() - end_);
         if (n == 0) break;
@@ -216,6 +264,13 @@ class FdLineReader : public LineReader {
   std::size_t nextCr_ = kUnknown;  // the same for CR
   bool first_ = true;
   bool skipLf_ = false;
+  bool inLine_ = false;  // a line has been begun and not ended
+  // Where an ordinary file's reading began (-1 for any other input), where the
+  // chunk and the line now read begin in it, and a buffer to look at a line again.
+  off_t base_ = -1;
+  off_t chunkAt_ = 0;
+  off_t lineAt_ = 0;
+  std::vector<char> scan_;
   // Reading UTF-16: raw bytes are read into raw_ and decoded into the chunk.
   static constexpr std::size_t kRawChunk = kChunk / 2;
   static_assert(Utf16Decoder::MaxOutput(kRawChunk) <= kChunk);

@@ -485,5 +485,50 @@ TEST_F(WriterTest, ImpossibleLineWidthsFailAndLeaveNoDocument) {
   }
 }
 
+// A line longer than a piece is laid out as it is read, in pieces; the document
+// must be the one the whole line gives. The lines cross the reader's buffer
+// (64 KiB) and the pieces with an escape, a UTF-8 sequence, a CR LF and a break
+// character right at a boundary.
+TEST_F(WriterTest, LongLinesLaidOutAsTheyAreReadGiveTheDocumentOfTheWholeLine) {
+  constexpr std::size_t kBuffer = 1 << 16;
+  // `at` bytes of `fill`, then `boundary` so that it straddles the buffer's end.
+  const auto across = [&](const std::string& fill, const std::string& boundary, std::size_t at = (1 << 16) - 1) {
+    std::string text;
+    while (text.size() < at) text += fill;
+    text.resize(at);
+    return text + boundary;
+  };
+  std::string words;
+  for (int i = 0; words.size() < 200000; ++i) words += "word" + std::to_string(i) + (i % 7 ? " " : ", ");
+  const std::string inputs[] = {
+      words + "\nshort\n" + words + "\n",
+      across("abcdefghij", "\\(x)") + std::string(150000, '(') + "\\\\\\)" + std::string(90000, 'q') + "\n",
+      across("caf\xC3\xA9 ", "\xC3\xA9\xE2\x82\xAC", kBuffer - 1) + words + "\xF0\x9F\x98\x80 end\r\nnext\n",
+      across("caf\xC3\xA9 ", "\xE2\x82\xAC", kBuffer - 2) + words + " \xFF invalid at the end\n",
+      across("x;", "\r\n") + across("y", "\r\r\n") + words + "\r",
+      std::string(100000, ' ') + words + std::string(150000, ' ') + "\n" + std::string(300000, ' ') + "\n",
+      across(std::string("nul\0 ", 5), "\f") + words + "\n" + words + "\f\n" + std::string(kBuffer + 5, '\f') + "\n",
+      across("abc", ".") + std::string(200000, 'm') + across("]", "]") + "\n" + std::string(200000, '\\') + "\n",
+  };
+  for (const std::string& text : inputs) {
+    input = dir.write("in.txt", text);
+    std::string whole;
+    for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{7}, std::size_t{4096}}) {
+      writer.setLinePiece(piece);
+      messages.shown.clear();
+      const bool clean = writer.ConvertToPDF(input, output, "", "", "", "", "", "Courier", 8, 0, 8.5f, 11.f);
+      const std::string pdf = ReadFile(output);
+      if (whole.empty()) {
+        whole = pdf;
+        EXPECT_TRUE(testing::QpdfFindings(output).empty()) << text.substr(0, 40);
+      } else {
+        EXPECT_TRUE(pdf == whole) << "piece " << piece << " of " << text.substr(0, 40);
+      }
+      // Only the page limit may stop these documents.
+      EXPECT_TRUE(clean || messages.texts() == std::vector<std::string>{"Subscript out of range"});
+    }
+  }
+}
+
 }  // namespace
 }  // namespace scrivane

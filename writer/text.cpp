@@ -363,6 +363,106 @@ std::int32_t RoundToInt32(double value) {
   return static_cast<std::int32_t>(r);
 }
 
+namespace {
+
+// The length of the UTF-8 sequence that a byte begins, 0 for a byte that begins none.
+std::size_t SequenceLength(unsigned char c) {
+  if (c < 0x80) return 1;
+  if ((c & 0xE0) == 0xC0) return 2;
+  if ((c & 0xF0) == 0xE0) return 3;
+  if ((c & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+}  // namespace
+
+void LineFacts::add(std::string_view block) {
+  const std::uint64_t at = length;
+  length += block.size();
+  formFeeds += static_cast<std::uint64_t>(std::count(block.begin(), block.end(), '\f'));
+  if (const std::size_t last = block.find_last_not_of(' '); last != std::string_view::npos) {
+    textEnd = at + last + 1;
+  }
+  if (!nul && std::memchr(block.data(), '\0', block.size()) != nullptr) nul = true;
+  if (!utf8) return;
+  std::size_t i = 0;
+  if (pendingSize_ > 0) {
+    // Complete the sequence that the last block cut short.
+    const std::size_t need = SequenceLength(static_cast<unsigned char>(pending_[0]));
+    while (pendingSize_ < need && i < block.size()) pending_[pendingSize_++] = block[i++];
+    if (pendingSize_ < need) return;
+    char32_t c;
+    if (DecodeUtf8(std::string_view(pending_, pendingSize_), 0, c) == 0) {
+      utf8 = false;
+      return;
+    }
+    char byte;
+    if (!Windows1252Byte(c, byte)) lacking_ = true;
+    pendingSize_ = 0;
+  }
+  block.remove_prefix(i);
+  if (IsAscii(block)) return;
+  ascii = false;
+  for (std::size_t k = 0; k < block.size();) {
+    if (static_cast<unsigned char>(block[k]) < 0x80) {
+      ++k;
+      continue;
+    }
+    char32_t c;
+    const std::size_t len = DecodeUtf8(block, k, c);
+    if (len == 0) {
+      const std::size_t need = SequenceLength(static_cast<unsigned char>(block[k]));
+      bool cutShort = need > 1 && k + need > block.size();
+      for (std::size_t j = k + 1; cutShort && j < block.size(); ++j) {
+        cutShort = (static_cast<unsigned char>(block[j]) & 0xC0) == 0x80;
+      }
+      if (!cutShort) {
+        utf8 = false;
+        return;
+      }
+      pendingSize_ = block.size() - k;
+      std::memcpy(pending_, block.data() + k, pendingSize_);
+      return;
+    }
+    char byte;
+    if (!Windows1252Byte(c, byte)) lacking_ = true;
+    k += len;
+  }
+}
+
+void LineFacts::finish() {
+  if (pendingSize_ > 0) utf8 = false;
+  needsFonts = utf8 && lacking_;
+}
+
+void AppendWindows1252(std::string& out, std::string& pending, std::string_view part) {
+  std::size_t i = 0;
+  if (!pending.empty()) {
+    const std::size_t need = SequenceLength(static_cast<unsigned char>(pending[0]));
+    while (pending.size() < need && i < part.size()) pending += part[i++];
+    if (pending.size() < need) return;
+    char32_t c = U'?';
+    if (DecodeUtf8(pending, 0, c) == 0) c = U'?';  // only when the file changed under us
+    out += ToCp1252(c);
+    pending.clear();
+  }
+  for (; i < part.size();) {
+    if (static_cast<unsigned char>(part[i]) < 0x80) {
+      out += part[i++];
+      continue;
+    }
+    char32_t c;
+    const std::size_t len = DecodeUtf8(part, i, c);
+    if (len == 0) {
+      // Well-formed text: only the end of the part cuts a sequence short.
+      pending.assign(part.substr(i));
+      return;
+    }
+    out += ToCp1252(c);
+    i += len;
+  }
+}
+
 bool TextNeedingFonts(std::string_view line, std::u32string& text) {
   text.clear();
   if (IsAscii(line)) return false;

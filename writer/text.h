@@ -58,6 +58,34 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& out);
 // taken as it stands.
 std::string ToWindows1252(std::string_view text);
 
+// What the layout must know of a whole line before it lays out its first piece,
+// gathered from the line's bytes block by block, so that a line too long to be
+// held need not be held.
+struct LineFacts {
+  std::uint64_t length = 0;
+  std::uint64_t formFeeds = 0;
+  std::uint64_t textEnd = 0;  // the offset just past the last byte that is no blank
+  bool ascii = true;          // only bytes below 0x80
+  bool utf8 = true;           // well-formed UTF-8 (so far)
+  bool nul = false;           // a NUL byte
+  // Well-formed UTF-8 with a character that Windows-1252 lacks: what
+  // TextNeedingFonts finds; valid once `finish` has been called.
+  bool needsFonts = false;
+
+  void add(std::string_view block);
+  // The end of the line: a sequence cut short there is not UTF-8.
+  void finish();
+
+ private:
+  bool lacking_ = false;
+  char pending_[4] = {};
+  std::size_t pendingSize_ = 0;
+};
+
+// Appends the Windows-1252 bytes of well-formed UTF-8 given in parts: a
+// sequence that a part cuts short waits in `pending` for the next part.
+void AppendWindows1252(std::string& out, std::string& pending, std::string_view part);
+
 // Whether Windows-1252 has a code for the character, and that code.
 bool Windows1252Byte(char32_t c, char& byte);
 

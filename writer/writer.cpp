@@ -405,6 +405,128 @@ bool PdfWriter::pageBreak(std::int64_t& streamstart) {
   return true;
 }
 
+namespace {
+
+// Where the wrap cuts a piece of `width` characters: just after the last break
+// character from its end down to half its width, else at its width, but never
+// between a backslash and the character it escapes.
+std::size_t CutPoint(std::string_view piece, std::size_t width) {
+  const std::size_t half = width / 2;
+  for (std::size_t p = width; p >= half; --p) {
+    if (p == 0) throw Failure(platform::kInvalidArgument);
+    if (IsBreakCharacter(piece[p - 1])) return p;
+  }
+  // An odd run of backslashes at the end means the last one opens a pair.
+  std::size_t cut = width;
+  std::size_t run = 0;
+  while (run < cut && piece[cut - 1 - run] == '\\') ++run;
+  if (run % 2 == 1) --cut;
+  return cut;
+}
+
+// The checks of a line that must be wrapped at `W` characters.
+std::size_t WrapWidth(std::int64_t W) {
+  if (W < 0) throw Failure(platform::kInvalidArgument);
+  if (W > 32767) throw Failure(platform::kOverflow);
+  return static_cast<std::size_t>(W);
+}
+
+}  // namespace
+
+bool PdfWriter::nextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered,
+                         bool& whole) {
+  bool ends = false;
+  if (!in.nextPart(raw, ends)) return false;
+  whole = true;
+  if (ends) return true;
+  // A line longer than the reader's buffer is gathered up to a piece; beyond
+  // that it is laid out as it is read.
+  gathered.assign(raw);
+  while (!ends && gathered.size() <= linePiece_) {
+    if (!in.nextPart(raw, ends)) break;
+    gathered.append(raw);
+  }
+  raw = gathered;
+  whole = ends;
+  return true;
+}
+
+bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
+                              std::int64_t& streamstart) {
+  // The line is escaped, and transcoded where it is UTF-8, as it is read; its
+  // pieces are cut from a window that holds the text not yet written, exactly as
+  // they are cut from a whole line. Blanks at both ends are dropped: those at
+  // the end are known from the first look at the line.
+  const bool transcode = !facts.ascii && facts.utf8;
+  const std::int64_t W = s_.charsperline;
+  std::uint64_t at = 0;  // offset in the line of the next byte read
+  bool leading = true;
+  std::uint64_t formFeedsLeft = facts.formFeeds;
+  bool wrapped = false;
+  std::string window;
+  std::string pending;     // a UTF-8 sequence cut short by a part
+  std::string transcoded;  // one part in Windows-1252
+  auto cutPieces = [&]() -> bool {
+    if (static_cast<std::int64_t>(window.size()) <= W) return true;
+    const std::size_t width = WrapWidth(W);
+    std::size_t start = 0;
+    while (window.size() - start > width) {
+      const std::string_view piece(window.data() + start, width);
+      const std::size_t cut = CutPoint(piece, width);
+      writeTextLine(piece.substr(0, cut));
+      formFeedsLeft -= static_cast<std::uint64_t>(std::count(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(cut), '\f'));
+      start += cut;
+      wrapped = true;
+      s_.lineno += 1;
+      if (s_.lineno >= s_.linesperpage || formFeedsLeft > 0) {
+        if (!pageBreak(streamstart)) return false;
+      }
+    }
+    window.erase(0, start);
+    return true;
+  };
+  auto feed = [&](std::string_view part) -> bool {
+    const std::uint64_t from = at;
+    at += part.size();
+    if (from >= facts.textEnd) return true;
+    if (at > facts.textEnd) part = part.substr(0, static_cast<std::size_t>(facts.textEnd - from));
+    if (leading) {
+      const std::size_t first = part.find_first_not_of(' ');
+      if (first == std::string_view::npos) return true;
+      part.remove_prefix(first);
+      leading = false;
+    }
+    if (transcode) {
+      transcoded.clear();
+      AppendWindows1252(transcoded, pending, part);
+      part = transcoded;
+    }
+    AppendEscaped(window, part);
+    return cutPieces();
+  };
+  // Every part in pieces of at most linePiece_ bytes, so that the window stays small.
+  auto feedPieces = [&](std::string_view part) -> bool {
+    while (!part.empty()) {
+      const std::size_t n = std::min(part.size(), linePiece_);
+      if (!feed(part.substr(0, n))) return false;
+      part.remove_prefix(n);
+    }
+    return true;
+  };
+  if (!feedPieces(gathered)) return false;
+  gathered.clear();
+  std::string_view part;
+  bool ends = false;
+  while (!ends && in.nextPart(part, ends)) {
+    if (!feedPieces(part)) return false;
+  }
+  // A width below 0 fails even for a line of blanks, as for any line.
+  if (static_cast<std::int64_t>(window.size()) > W) WrapWidth(W);
+  if (wrapped) s_.lineno += 1;
+  writeTextLine(window);
+  return true;
+}
+
 void PdfWriter::writetext() {
   if (!layout_.classicLines()) {
     writeShapedText();
@@ -423,7 +545,30 @@ void PdfWriter::writetext() {
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
     std::u32string wide;  // the characters of a line that needs fonts, likewise
-    while (in->next(raw)) {
+    std::string gathered;
+    bool whole = true;
+    while (nextLine(*in, raw, gathered, whole)) {
+      if (!whole) {
+        LineFacts facts;
+        const bool seen = in->scanLine([&](std::string_view block) { facts.add(block); });
+        facts.finish();
+        if (seen && !(embedding_ && facts.needsFonts)) {
+          if (facts.nul) heldNul_ = true;
+          s_.lineno += 1;
+          if (s_.lineno >= s_.linesperpage || facts.formFeeds > 0) {
+            if (!pageBreak(streamstart)) return;
+          }
+          if (!embedding_ && fontSettings_.embed && facts.needsFonts) unshownLines_ += 1;
+          if (!writeLongLine(*in, gathered, facts, streamstart)) return;
+          continue;
+        }
+        // A stream cannot be looked at twice, and text in embedded fonts is
+        // shaped whole: the line is held.
+        std::string_view part;
+        bool ends = false;
+        while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        raw = gathered;
+      }
       if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
       s_.lineno += 1;
       const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
@@ -456,32 +601,13 @@ void PdfWriter::writetext() {
       }
 
       // Wrap: cut pieces of at most W characters, preferably just after a break character.
-      if (W < 0) throw Failure(platform::kInvalidArgument);
-      if (W > 32767) throw Failure(platform::kOverflow);
-      const std::size_t width = static_cast<std::size_t>(W);
-      const std::size_t half = width / 2;
+      const std::size_t width = WrapWidth(W);
       // Escaping and transcoding make no form feeds, so only a line that had one
       // is searched for its last.
       const std::size_t lastFormFeed = hasFormFeed ? rest.rfind('\f') : std::string_view::npos;
       std::size_t start = 0;
       while (rest.size() - start > width) {
-        const std::string_view piece = rest.substr(start, width);
-        std::size_t cut = 0;
-        for (std::size_t p = width; p >= half; --p) {
-          if (p == 0) throw Failure(platform::kInvalidArgument);
-          if (IsBreakCharacter(piece[p - 1])) {
-            cut = p;
-            break;
-          }
-        }
-        if (cut == 0) {
-          // A hard cut must not part a backslash from the character it escapes:
-          // an odd run of backslashes at the end means the last one opens a pair.
-          cut = width;
-          std::size_t run = 0;
-          while (run < cut && piece[cut - 1 - run] == '\\') ++run;
-          if (run % 2 == 1) --cut;
-        }
+        const std::size_t cut = CutPoint(rest.substr(start, width), width);
         writeTextLine(rest.substr(start, cut));
         start += cut;
         s_.lineno += 1;
@@ -503,9 +629,19 @@ void PdfWriter::writetext() {
 
 bool PdfWriter::inputNeedsFonts() {
   auto in = files_.openLines(s_.infile);
-  std::string_view raw;
-  while (in->next(raw)) {
-    if (TextNeedingFonts(raw)) return true;
+  std::string_view part;
+  bool ends = false;
+  while (in->nextPart(part, ends)) {
+    if (ends) {
+      if (TextNeedingFonts(part)) return true;
+      continue;
+    }
+    // A long line is looked at as it is read, not held.
+    LineFacts facts;
+    facts.add(part);
+    while (!ends && in->nextPart(part, ends)) facts.add(part);
+    facts.finish();
+    if (facts.needsFonts) return true;
   }
   return false;
 }

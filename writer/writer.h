@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -18,6 +19,7 @@
 namespace scrivane {
 
 class FontEngine;
+struct LineFacts;
 class FontModule;
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
@@ -105,6 +107,9 @@ class PdfWriter {
   // file it is about as its title and what happened as its text ("notes.txt",
   // "Permission denied"), instead of the window's texts.
   void setNamesFiles(bool names) { namesFiles_ = names; }
+  // A line longer than this many bytes is laid out in pieces of this size as it
+  // is read, instead of being held whole; the document is the same.
+  void setLinePiece(std::size_t bytes) { linePiece_ = std::max<std::size_t>(bytes, 1); }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -181,6 +186,13 @@ class PdfWriter {
   void writeFooter();
   // Closes the open page and opens the next; false when no further page can be had.
   bool pageBreak(std::int64_t& streamstart);
+  // The next line whole, or its first part when it is longer than a piece
+  // (`whole` false; `gathered` holds the part); false at the end.
+  bool nextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered, bool& whole);
+  // Lays out the rest of a line that is longer than a piece, of which `gathered`
+  // holds the first part, in the classic way; false when no further page can be had.
+  bool writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
+                     std::int64_t& streamstart);
   // The layout of writetext for settings other than the classic lines.
   void writeShapedText();
   // The end of the text: the last page gets its footer and is closed.
@@ -214,6 +226,7 @@ class PdfWriter {
   LayoutSettings layout_;
   bool heldNul_ = false;      // a line of the input held a NUL byte
   bool namesFiles_ = false;
+  std::size_t linePiece_ = std::size_t{1} << 20;
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
