@@ -227,17 +227,20 @@ int main(int argc, char** argv) {
   if (!display.empty()) {
 #ifdef SCRIVANE_BENCH_XCB
     std::printf("window start to its first frame on %s, median of %d\n", display.c_str(), repeats);
-    for (const auto& program : programs) {
-      std::vector<double> starts;
-      for (int r = 0; r < repeats + 1; ++r) {
-        const double ms = WindowStart(program, display, (dir / "window.out").string());
+    // In rounds too, so that two programs meet the same moments of the machine.
+    std::vector<std::vector<double>> starts(programs.size());
+    for (int r = 0; r < repeats + 1; ++r) {
+      for (std::size_t p = 0; p < programs.size(); ++p) {
+        const double ms = WindowStart(programs[p], display, (dir / "window.out").string());
         if (ms < 0) {
-          std::fprintf(stderr, "start_bench: the window of %s never showed\n", program.c_str());
+          std::fprintf(stderr, "start_bench: the window of %s never showed\n", programs[p].c_str());
           return 1;
         }
-        if (r > 0) starts.push_back(ms);
+        if (r > 0) starts[p].push_back(ms);
       }
-      std::printf("%-60s %9.2f ms\n", program.c_str(), Median(starts));
+    }
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+      std::printf("%-60s %9.2f ms\n", programs[p].c_str(), Median(starts[p]));
     }
 #else
     std::printf("(built without xcb: the window's start is not measured)\n");
