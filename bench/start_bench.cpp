@@ -4,7 +4,8 @@
 //   version   scrivane --version
 //   options   scrivane -f -q FILE -o OUT.pdf   (option mode)
 //   plain     scrivane FILE                    (no old PDF, so no question)
-// on a generated 20 KB text file. With an X display (such as Xvfb) it also
+// on a generated 20 KB text file; and, beyond the comparison, option mode on
+// 20 KB of Greek, which loads the font module and embeds its fonts. With an X display (such as Xvfb) it also
 // measures the window's start: from starting `scrivane` to the first frame
 // the window shows, seen as a change of the pixels where it was mapped.
 //
@@ -173,6 +174,14 @@ int main(int argc, char** argv) {
     const std::string line = "The quick brown fox jumps over the lazy dog, and then it rests a while.\n";
     for (std::size_t n = 0; n < 20 * 1024; n += line.size()) f << line;
   }
+  const std::string greek = (dir / "greek.txt").string();
+  {
+    std::ofstream f(greek, std::ios::binary);
+    const std::string line =
+        "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 "
+        "\xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5, the fox rests a while.\n";
+    for (std::size_t n = 0; n < 20 * 1024; n += line.size()) f << line;
+  }
   const std::string pdf = (dir / "notes.pdf").string();
   const std::string sink = "/dev/null";
 
@@ -182,6 +191,8 @@ int main(int argc, char** argv) {
     cases.push_back({"version" + tag, {programs[p], "--version"}, sink, ""});
     cases.push_back({"options" + tag, {programs[p], "-f", "-q", text, "-o", (dir / "o.pdf").string()}, sink, ""});
     cases.push_back({"plain" + tag, {programs[p], text}, sink, pdf});
+    cases.push_back({"options greek" + tag,
+                     {programs[p], "-f", "-q", greek, "-o", (dir / "g.pdf").string()}, sink, ""});
   }
   const bool textToPdf = ::access(kTextToPdf, X_OK) == 0;
   if (textToPdf) cases.push_back({"texttopdf", {kTextToPdf, "1", "user", "title", "1", "", text},
@@ -204,10 +215,10 @@ int main(int argc, char** argv) {
   const double cat = Median(times[0]);
   const double ttp = textToPdf ? Median(times.back()) : 0;
   std::printf("median of %d whole runs, 20 KB text, no display\n", repeats);
-  std::printf("%-18s %9s %9s %12s\n", "run", "ms", "x cat", "x texttopdf");
+  std::printf("%-22s %9s %9s %12s\n", "run", "ms", "x cat", "x texttopdf");
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const double m = Median(times[i]);
-    std::printf("%-18s %9.2f %9.2f", cases[i].name.c_str(), m, m / cat);
+    std::printf("%-22s %9.2f %9.2f", cases[i].name.c_str(), m, m / cat);
     if (textToPdf) std::printf(" %12.2f", m / ttp);
     std::printf("\n");
   }

@@ -133,12 +133,9 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
     if (fontSettings_.embed && fontSettings_.rereadable &&
         files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
       FontModule* module = fontSettings_.module ? fontSettings_.module(whyNoFonts_) : nullptr;
-      if (module != nullptr) {
-        fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
-        embedding_ = true;
-      } else {
-        noFonts_ = true;
-      }
+      if (module != nullptr) fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
+      embedding_ = fonts_ != nullptr;
+      noFonts_ = !embedding_;
     }
   } catch (const std::exception& e) {
     reportFailure(e);
