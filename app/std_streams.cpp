@@ -1,5 +1,7 @@
 #include "app/std_streams.h"
 
+#include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -9,25 +11,45 @@ namespace {
 
 std::string DescriptorName(std::FILE* stream) { return "/dev/fd/" + std::to_string(::fileno(stream)); }
 
-// Hands out a line already read, then the rest of the reader's lines. The line's
-// bytes stay where the reader put them until its next call.
+// Hands out the first part of a line already read, then the rest of the
+// reader's lines, in parts as the reader gives them: a long line is never held
+// whole here. The part's bytes stay where the reader put them until its next call.
 class PeekedReader : public platform::LineReader {
  public:
-  PeekedReader(std::unique_ptr<platform::LineReader> inner, std::string_view first)
-      : inner_(std::move(inner)), first_(first) {}
+  PeekedReader(std::unique_ptr<platform::LineReader> inner, std::string_view first, bool firstEnds)
+      : inner_(std::move(inner)), first_(first), firstEnds_(firstEnds) {}
   bool next(std::string_view& line) override {
-    if (pending_) {
-      pending_ = false;
+    if (!pending_) return inner_->next(line);
+    pending_ = false;
+    if (firstEnds_) {
       line = first_;
       return true;
     }
-    return inner_->next(line);
+    carry_.assign(first_);
+    std::string_view part;
+    bool ends = false;
+    while (!ends && inner_->nextPart(part, ends)) carry_.append(part);
+    line = carry_;
+    return true;
+  }
+  bool nextPart(std::string_view& part, bool& ends) override {
+    if (!pending_) return inner_->nextPart(part, ends);
+    pending_ = false;
+    part = first_;
+    ends = firstEnds_;
+    return true;
+  }
+  // The reader is still in the line that the first part begins.
+  bool scanLine(const std::function<void(std::string_view)>& block) override {
+    return inner_->scanLine(block);
   }
 
  private:
   std::unique_ptr<platform::LineReader> inner_;
   std::string_view first_;
+  bool firstEnds_;
   bool pending_ = true;
+  std::string carry_;
 };
 
 // The services' files, with standard input opened once and read up to its first
@@ -109,8 +131,9 @@ StandardStreams::StandardStreams(const std::string& input, const std::string& ta
     names.emplace_back(inputFile_, kStdinName);
     in = sv.files.openLines(inputFile_);
     std::string_view first;
-    if (in->next(first)) {
-      in = std::make_unique<PeekedReader>(std::move(in), first);
+    bool firstEnds = false;
+    if (in->nextPart(first, firstEnds)) {
+      in = std::make_unique<PeekedReader>(std::move(in), first, firstEnds);
     } else {
       inputEmpty_ = true;
       in.reset();

@@ -28,7 +28,7 @@ void Complain(std::FILE* err, const std::string& message);
 // are used as they are.
 class StandardStreams {
  public:
-  // Reads standard input up to its first line when it is the input, so that an
+  // Reads the first part of standard input's first line when it is the input, so that an
   // empty one is found before anything is written.
   StandardStreams(const std::string& input, const std::string& target, OptionServices& sv);
   ~StandardStreams();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -251,6 +252,30 @@ TEST_F(ProgramRun, EveryMessageAboutAFileNamesIt) {
   EXPECT_EQ(ReadFile(dir_.file("a.pdf")), "old");
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("bin.pdf")).empty());
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("c.pdf")).empty());
+}
+
+// Standard input goes through the writer as it comes: nothing of it is put in
+// the temporary folder, so nothing stays there when a reader stops reading
+// (head) or the run is ended by a signal before its input is over.
+TEST_F(ProgramRun, StandardInputLeavesNothingInTheTemporaryFolder) {
+  const std::string tmp = dir_.file("tmp");
+  std::filesystem::create_directory(tmp);
+  std::string big;
+  for (int i = 0; big.size() < 2000000; ++i) big += "line " + std::to_string(i) + " of a long log\n";
+  dir_.write("big.txt", big);
+  const std::string in = "cd " + ShellQuote(dir_.path()) + " && ";
+  const std::string program = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" +
+                              ShellQuote(tmp) + " " + ShellQuote(SCRIVANE_BINARY);
+  CommandResult r = RunCommand(in + program + " -q - <big.txt 2>err.txt | head -c 1000 | wc -c");
+  EXPECT_EQ(r.output, "1000\n");
+  // Ended by SIGTERM while standard input is still open, with a new PDF begun.
+  ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0600), 0);
+  r = RunCommand(in + "{ " + program + " -q - -o out.pdf <fifo 2>err.txt & exec 3>fifo; " +
+                 "head -c 100000 big.txt >&3; sleep 0.5; kill -TERM $!; wait $!; echo $?; }");
+  // The shell may say "Terminated" before the status.
+  EXPECT_TRUE(r.output.ends_with("143\n")) << r.output;
+  EXPECT_EQ(testing::Names(tmp), std::vector<std::string>{});
+  EXPECT_EQ(testing::Names(dir_.path()), (std::vector<std::string>{"big.txt", "err.txt", "fifo", "tmp"}));
 }
 
 TEST_F(ProgramRun, ExitStatusTellsUsageErrorsFromFailedConversions) {

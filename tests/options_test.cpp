@@ -339,6 +339,23 @@ TEST_F(OptionRun, StandardInputToStandardOutputMatchesTheFileRun) {
   EXPECT_EQ(testing::Names(dir_.path()), (std::vector<std::string>{"file.pdf", "log.txt"}));
 }
 
+// Lines longer than the reader's buffer come from standard input in parts, the
+// first one too, which is read before the conversion starts; the classic and
+// the shaped layout still give the file's PDF.
+TEST_F(OptionRun, LongLinesOnStandardInputGiveTheFilesPdf) {
+  const std::string text = std::string(100000, 'w') + " first ends\nshort\n" + std::string(70000, 'x') + "\n";
+  const std::string in = dir_.write("long.txt", text);
+  for (const std::string layout : {"--font=courier", "--preserve"}) {
+    SCOPED_TRACE(layout);
+    ASSERT_EQ(Run({"-qf", layout, in, "-o", dir_.file("file.pdf")}), 0) << Err();
+    Feed(text);
+    ASSERT_EQ(Run({"-q", layout, "-", "-o", "-"}), 0) << Err();
+    const std::string piped = Out();
+    EXPECT_TRUE(piped == ReadFile(dir_.file("file.pdf")));
+    EXPECT_NE(piped.find("first ends"), std::string::npos);
+  }
+}
+
 // Standard input is read as it comes and the PDF leaves at each flush: the
 // first pages are out while the input is still being written.
 TEST_F(OptionRun, StandardInputAndOutputAreStreamedAsTheyGo) {
