@@ -102,6 +102,15 @@ TEST(ParseOptions, EveryValueOptionInBothForms) {
   EXPECT_EQ(Parse({"--creator=", "in.txt"}).options.creator, "");
 }
 
+// Viewers know the standard fonts only by their own spelling.
+TEST(ParseOptions, FontsInAnyCaseGetTheirStandardNames) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"courier", "Courier"}, {"TIMES-roman", "Times-Roman"}, {"aRIAL", "Arial"}, {"Arial", "Arial"}};
+  for (const auto& [given, standard] : rows) {
+    EXPECT_EQ(Parse({"--font", given, "a"}).options.font, standard) << given;
+  }
+}
+
 TEST(ParseOptions, ShortOptionsBundleAndTakeTheirValue) {
   const ParsedOptions a = Parse({"-qf", "-oout.pdf", "in.txt"});
   ASSERT_EQ(a.error, "");
