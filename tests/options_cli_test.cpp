@@ -211,10 +211,6 @@ TEST_F(ProgramRun, EveryMessageAboutAFileNamesIt) {
        "scrivane: standard input: " + lacks +
            "fonts are embedded only for an input that can be read twice (a file, not standard input or a pipe)\n",
        0},
-      {"-qf --keep-spaces greek.txt",
-       "scrivane: greek.txt: " + lacks +
-           "fonts are not embedded yet for text laid out with --keep-spaces, --tab-size, --fit or --preserve\n",
-       0},
       {"-qf private.txt",
        "scrivane: private.txt: 1 character has no glyph in any installed font and is drawn as an empty box: "
        "U+E000\n",

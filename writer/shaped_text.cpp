@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "writer/font_module.h"
 #include "writer/font_widths.h"
 #include "writer/text.h"
 #include "writer/writer.h"
@@ -94,6 +95,7 @@ void PdfWriter::writeShapedText() {
     std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
     std::string expanded;    // the line with its tabs made blanks
     std::string shown;       // one output line, escaped
+    std::u32string wide;     // the characters of a line that needs embedded fonts
     std::vector<Gap> gaps;
 
     // The adjustment before line[at], in the unit of the measure.
@@ -132,9 +134,13 @@ void PdfWriter::writeShapedText() {
     };
 
     while (in->next(raw)) {
-      if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
+      if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       std::string_view line = raw;
       if (!IsAscii(line)) {
+        if (embedding_ && TextNeedingFonts(raw, wide)) {
+          if (!writeShapedFontLine(wide, streamstart)) return;
+          continue;
+        }
         noteUnshown(raw);
         transcoded = ToWindows1252(line);
         line = transcoded;
@@ -232,6 +238,117 @@ void PdfWriter::writeShapedText() {
   } catch (const std::exception& e) {
     in.reset();
     failText(e, streamstart);
+  }
+}
+
+bool PdfWriter::writeShapedFontLine(std::u32string& text, std::int64_t& streamstart) {
+  const std::int32_t capacity = std::max(s_.linesperpage, 1);
+  // A form feed starts a new page unless the page is still empty; it is no glyph.
+  if (text.find(U'\f') != std::u32string::npos) {
+    if (s_.lineno > 0 && !pageBreak(streamstart)) return false;
+    std::erase(text, U'\f');
+    if (text.empty()) return true;
+  }
+  const bool tabsAreBlanks = layout_.tabSize > 0;
+  auto isBlank = [&](char32_t c) { return c == U' ' || (tabsAreBlanks && c == U'\t'); };
+  std::u32string_view line = text;
+  if (!layout_.keepSpaces) {
+    std::size_t b = 0;
+    std::size_t e = line.size();
+    while (b < e && isBlank(line[b])) ++b;
+    while (e > b && isBlank(line[e - 1])) --e;
+    line = line.substr(b, e - b);
+  }
+  std::u32string expanded;
+  if (tabsAreBlanks && line.find(U'\t') != std::u32string_view::npos) {
+    // A column is a cluster here: a letter with its marks takes one, as it does
+    // in a monospaced font.
+    const std::vector<bool> clusters = fonts_->cutPoints(line);
+    const auto size = static_cast<std::size_t>(layout_.tabSize);
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == U'\t') {
+        const std::size_t stop = (column / size + 1) * size;
+        expanded.append(stop - column, U' ');
+        column = stop;
+        continue;
+      }
+      if (i == 0 || clusters[i]) ++column;
+      expanded += line[i];
+    }
+    line = expanded;
+  }
+
+  const std::vector<bool> cuts = fonts_->cutPoints(line);
+  const std::size_t n = line.size();
+  auto cutsBefore = [&](std::size_t at) { return at >= n || cuts[at]; };
+  const FontWidths& classic = WidthsForFont(s_.fontname);
+  // With fit, the widths of the shaped text at the right margin (thousandths of
+  // the font size times the fixed-point size); else the classic count, each
+  // character counting one.
+  const std::int64_t budget = layout_.fit
+                                  ? (static_cast<std::int64_t>(s_.pagewidth) - 100) * 1000 * 10000
+                                  : s_.charsperline;
+  if (budget < 1) throw Failure(platform::kInvalidArgument);
+  auto measure = [&](std::size_t from, std::size_t to) -> std::int64_t {
+    if (!layout_.fit) return static_cast<std::int64_t>(to - from);
+    return fonts_->width(line.substr(from, to - from), classic) * s_.fontsize;
+  };
+  auto writePiece = [&](std::size_t from, std::size_t to) {
+    if (s_.lineno >= capacity && !pageBreak(streamstart)) return false;
+    writeShownLine(line.substr(from, to - from));
+    s_.lineno += 1;
+    return true;
+  };
+
+  // Where clusters end, in order: a piece ends at one of them.
+  std::vector<std::size_t> ends;
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (cutsBefore(i)) ends.push_back(i);
+  }
+  if (n == 0) return writePiece(0, 0);
+  std::size_t first = 0;  // the first entry of `ends` after the piece's start
+  for (std::size_t start = 0;;) {
+    // The last boundary that fits, found by doubling the step and then halving
+    // it, so that a long line is never measured whole; a cluster wider than a
+    // line gets one alone.
+    std::size_t fits = first;
+    if (measure(start, ends[first]) <= budget) {
+      std::size_t over = ends.size();  // the first entry known not to fit
+      for (std::size_t step = 1;; step *= 2) {
+        const std::size_t next = std::min(fits + step, ends.size() - 1);
+        if (next == fits) break;
+        if (measure(start, ends[next]) > budget) {
+          over = next;
+          break;
+        }
+        fits = next;
+      }
+      while (over < ends.size() && over - fits > 1) {
+        const std::size_t mid = fits + (over - fits) / 2;
+        if (measure(start, ends[mid]) <= budget) {
+          fits = mid;
+        } else {
+          over = mid;
+        }
+      }
+    }
+    if (ends[fits] == n) return writePiece(start, n);
+    std::size_t cut = ends[fits];
+    // Prefer the end of the last break character that fits, when the piece
+    // before it fills at least half a line.
+    for (std::size_t k = fits + 1; k-- > first;) {
+      const char32_t c = line[ends[k] - 1];
+      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c))) {
+        if (k != fits && measure(start, ends[k]) >= budget / 2) cut = ends[k];
+        break;
+      }
+    }
+    if (!writePiece(start, cut)) return false;
+    start = cut;
+    while (ends[first] <= start) ++first;
+    // Blanks left over at the end of a cut line would only fill lines with nothing.
+    if (line.find_first_not_of(U' ', start) == std::u32string_view::npos) return true;
   }
 }
 

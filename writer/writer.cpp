@@ -569,7 +569,7 @@ void PdfWriter::writetext() {
         while (!ends && in->nextPart(part, ends)) gathered.append(part);
         raw = gathered;
       }
-      if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
+      if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       s_.lineno += 1;
       const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
       if (s_.lineno >= s_.linesperpage || hasFormFeed) {
@@ -916,9 +916,6 @@ void PdfWriter::reportUnshown() {
   if (noFonts_) {
     why = "the fonts cannot be loaded";
     if (!whyNoFonts_.empty()) why += " (" + whyNoFonts_ + ")";
-  } else if (fontSettings_.rereadable) {
-    why = "fonts are not embedded yet for text laid out with --keep-spaces, --tab-size, --fit or "
-          "--preserve";
   } else {
     why = "fonts are embedded only for an input that can be read twice (a file, not standard "
           "input or a pipe)";

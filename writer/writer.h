@@ -211,6 +211,9 @@ class PdfWriter {
   // further page can be had.
   bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
+  // The same for the shape settings: blanks kept, tabs expanded, cut by the
+  // shaped widths with fit; false when no further page can be had.
+  bool writeShapedFontLine(std::u32string& text, std::int64_t& streamstart);
   void writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
                    std::string_view data);
   void reportMissingGlyphs();
