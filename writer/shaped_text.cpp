@@ -137,7 +137,7 @@ void PdfWriter::writeShapedText() {
       if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       std::string_view line = raw;
       if (!IsAscii(line)) {
-        if (embedding_ && TextNeedingFonts(raw, wide)) {
+        if (canEmbed(raw) && TextNeedingFonts(raw, wide)) {
           if (!writeShapedFontLine(wide, streamstart)) return;
           continue;
         }
