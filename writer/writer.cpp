@@ -508,10 +508,12 @@ bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, c
     AppendEscaped(window, part);
     return cutPieces();
   };
-  // Every part in pieces of at most linePiece_ bytes, so that the window stays small.
+  // Every part in small pieces, so that the window stays small enough to stay
+  // in the cache; the cuts do not depend on the size of the pieces.
+  const std::size_t feedSize = std::min<std::size_t>(linePiece_, 32 * 1024);
   auto feedPieces = [&](std::string_view part) -> bool {
     while (!part.empty()) {
-      const std::size_t n = std::min(part.size(), linePiece_);
+      const std::size_t n = std::min(part.size(), feedSize);
       if (!feed(part.substr(0, n))) return false;
       part.remove_prefix(n);
     }
@@ -549,7 +551,8 @@ void PdfWriter::writetext() {
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
     std::u32string wide;  // the characters of a line that needs fonts, likewise
-    std::string gathered;
+    // Kept from one conversion to the next, as a batch converts many.
+    std::string& gathered = gathered_;
     bool whole = true;
     while (nextLine(*in, raw, gathered, whole)) {
       if (!whole) {

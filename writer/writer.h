@@ -236,6 +236,7 @@ class PdfWriter {
   bool heldNul_ = false;      // a line of the input held a NUL byte
   bool namesFiles_ = false;
   std::size_t linePiece_ = std::size_t{1} << 20;
+  std::string gathered_;  // the first piece of a long line
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
