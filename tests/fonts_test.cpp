@@ -248,6 +248,53 @@ TEST_F(FontsTest, ALongLineIsNeverCutInsideACluster) {
   EXPECT_EQ(back[1], "e\xCC\x81" "bc");
 }
 
+TEST_F(FontsTest, TheShapeSettingsLayOutEmbeddedTextByItsShapedWidths) {
+  // Chinese is a whole em a character: far fewer fit a line than the classic
+  // count lets through, so only a cut by the shaped widths keeps it on the page.
+  std::string chinese;
+  for (int i = 0; i < 30; ++i) chinese += "\xE4\xB8\x96\xE7\x95\x8C";  // 世界
+  const std::string greek = "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 ";  // Καλημέρα
+  std::string prose;
+  for (int i = 0; i < 25; ++i) prose += greek;
+  writer.setLayout({.fit = true});
+  ASSERT_TRUE(Convert(chinese + "\n" + prose + "\n", true));
+  EXPECT_TRUE(messages.texts().empty());
+  EXPECT_TRUE(QpdfFindings(output).empty());
+  const std::vector<testing::Page> pages = testing::Words(output);
+  ASSERT_EQ(pages.size(), 1u);
+  std::string back;
+  double widest = 0;
+  for (const testing::Word& w : pages[0].words) {
+    if (w.yMin > 792 - 60) continue;  // the page number
+    EXPECT_LE(w.xMax, 612 - 50 + 0.5) << w.text;
+    widest = std::max(widest, w.xMax);
+    back += w.text;
+  }
+  // Nothing lost, and the lines are filled, not merely short.
+  std::string all = chinese + prose;
+  all.erase(std::remove(all.begin(), all.end(), ' '), all.end());
+  EXPECT_EQ(back, all);
+  EXPECT_GT(widest, 612 - 50 - 12);
+  // The Greek is cut after a blank, so every line ends with a whole word.
+  for (const std::string& line : Lines(PdfToText(output))) {
+    if (line.rfind("\xCE\x9A", 0) == 0) {
+      EXPECT_EQ(line.size() % greek.size(), greek.size() - 1) << line;
+    }
+  }
+
+  // Courier's columns: a tab goes to the next fourth column, a blank kept takes one.
+  writer.setLayout({.keepSpaces = true, .tabSize = 4});
+  ASSERT_TRUE(Convert("\t\xCE\xB1\xCE\xB2\n  \xCE\xB3\n\xCE\xB4\t\xCE\xB5\n", true, "Courier"));
+  const std::vector<testing::Page> columns = testing::Words(output);
+  ASSERT_EQ(columns.size(), 1u);
+  ASSERT_EQ(columns[0].words.size(), 5u);  // with the page number last
+  const double cell = 0.6 * 10;
+  EXPECT_NEAR(columns[0].words[0].xMin, 50 + 4 * cell, 0.5);  // αβ
+  EXPECT_NEAR(columns[0].words[1].xMin, 50 + 2 * cell, 0.5);  // γ
+  EXPECT_NEAR(columns[0].words[2].xMin, 50, 0.5);             // δ
+  EXPECT_NEAR(columns[0].words[3].xMin, 50 + 4 * cell, 0.5);  // ε
+}
+
 const char* const kNotoSerif = "/usr/share/fonts/truetype/noto/NotoSerif-Regular.ttf";
 const char* const kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 

@@ -24,6 +24,9 @@ using testing::ReadFile;
 using testing::RunCommand;
 using testing::ShellQuote;
 using testing::TempDir;
+using testing::Page;
+using testing::Word;
+using testing::Words;
 
 const char* const kCorpus[] = {"rotate_logs.py", "Makefile", "server.log", "minutes.txt"};
 const char* const kFonts[] = {"Courier", "Times-Roman", "Arial"};
@@ -75,33 +78,6 @@ std::string Expanded(const std::string& line) {
 std::size_t LeadingBlanks(const std::string& text) {
   const std::size_t first = text.find_first_not_of(' ');
   return first == std::string::npos ? text.size() : first;
-}
-
-struct Word {
-  double xMin, yMin, xMax;
-  std::string text;
-};
-struct Page {
-  double width = 0, height = 0;
-  std::vector<Word> words;
-};
-
-// The words of every page, as pdftotext -bbox places them.
-std::vector<Page> Words(const std::string& pdf) {
-  const std::string html = RunCommand("pdftotext -bbox " + ShellQuote(pdf) + " -").output;
-  const std::regex page(R"re(<page width="([0-9.]+)" height="([0-9.]+)">)re");
-  const std::regex word(
-      R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="[0-9.]+">([^<]*)</word>)re");
-  std::vector<Page> pages;
-  for (const std::string& line : SplitLines(html)) {
-    std::smatch m;
-    if (std::regex_search(line, m, page)) {
-      pages.push_back({std::stod(m[1]), std::stod(m[2]), {}});
-    } else if (std::regex_search(line, m, word) && !pages.empty()) {
-      pages.back().words.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4]});
-    }
-  }
-  return pages;
 }
 
 class ShapeCorpus : public ::testing::Test {

@@ -9,12 +9,26 @@ namespace {
 class LibraryFontEngine final : public FontEngine {
  public:
   LibraryFontEngine(const std::string& standardFont, const std::optional<std::string>& fontFile)
-      : fonts_(standardFont, fontFile), shaper_(fonts_) {}
+      : fonts_(standardFont, fontFile), shaper_(fonts_), measurer_(fonts_) {}
 
   const std::vector<ShownRun>& shape(std::u32string_view text) override {
     return shaper_.shape(text);
   }
   std::vector<bool> cutPoints(std::u32string_view text) override { return CutPoints(text); }
+  std::int64_t width(std::u32string_view text, const FontWidths& classic) override {
+    std::int64_t w = 0;
+    for (const ShownRun& run : measurer_.shape(text)) {
+      if (run.font < 0) {
+        for (const char c : run.classic) w += classic[static_cast<unsigned char>(c)];
+        continue;
+      }
+      // Each adjustment moves the pen back by its amount, as in a TJ array.
+      EmbeddedFont& font = fonts_.font(run.font);
+      for (const ShownRun::Glyph& glyph : run.glyphs) w += font.codeWidth(glyph.code) - glyph.before;
+      w -= run.after;
+    }
+    return w;
+  }
   const MissingGlyphs& missing() const override { return shaper_.missing(); }
   const std::vector<int>& usedOrder() const override { return fonts_.usedOrder(); }
   int resourceNumber(int font) override { return fonts_.resourceNumber(font); }
@@ -23,6 +37,8 @@ class LibraryFontEngine final : public FontEngine {
  private:
   FontSet fonts_;
   LineShaper shaper_;
+  // Its own shaper, so that lines tried for a fit count no missing glyphs twice.
+  LineShaper measurer_;
 };
 
 class LibraryFontModule final : public FontModule {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "writer/font_widths.h"
+
 namespace scrivane {
 
 // What one embedded font contributes to the document, ready to be written.
@@ -61,6 +63,10 @@ class FontEngine {
   // Where the line may be cut: entry i is true when a cut may fall before
   // character i, that is, not inside a cluster.
   virtual std::vector<bool> cutPoints(std::u32string_view text) = 0;
+  // How wide the line stands on the page as shape() lays it out, in
+  // thousandths of the font size, its text in the classic font measured by
+  // `classic`. Measuring shows nothing: it counts no missing glyphs.
+  virtual std::int64_t width(std::u32string_view text, const FontWidths& classic) = 0;
   virtual const MissingGlyphs& missing() const = 0;
   // The fonts in the order of their first use.
   virtual const std::vector<int>& usedOrder() const = 0;
@@ -86,7 +92,7 @@ class FontModule {
 // for the caller to own, or null when the module was built for another
 // version of this interface than the one given.
 inline constexpr const char* kFontModuleEntry = "scrivane_font_module";
-inline constexpr int kFontModuleInterface = 1;
+inline constexpr int kFontModuleInterface = 2;
 using FontModuleEntry = FontModule* (*)(int interfaceVersion);
 
 }  // namespace scrivane

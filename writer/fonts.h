@@ -41,6 +41,10 @@ class EmbeddedFont {
   std::int32_t width(std::uint32_t gid) const;
   // The same, remembered per glyph: for the glyphs of the text as it is shown.
   std::int32_t shownWidth(std::uint32_t gid);
+  // The width of the glyph that a code given out by codeFor shows.
+  std::int32_t codeWidth(std::uint16_t code) {
+    return shownWidth(cff_ ? code : codes_[static_cast<std::size_t>(code) - 1].first);
+  }
   // The code that shows glyph `gid` standing for `text`.
   std::uint16_t codeFor(std::uint32_t gid, std::u32string_view text);
   bool used() const { return !codes_.empty(); }

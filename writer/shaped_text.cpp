@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/failure.h"
+#include "writer/font_module.h"
 #include "writer/font_widths.h"
 #include "writer/text.h"
 #include "writer/writer.h"
@@ -94,6 +96,7 @@ void PdfWriter::writeShapedText() {
     std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
     std::string expanded;    // the line with its tabs made blanks
     std::string shown;       // one output line, escaped
+    std::u32string wide;     // the characters of a line that needs embedded fonts
     std::vector<Gap> gaps;
 
     // The adjustment before line[at], in the unit of the measure.
@@ -131,52 +134,32 @@ void PdfWriter::writeShapedText() {
       return true;
     };
 
-    while (in->next(raw)) {
-      if (!heldNul_ && std::memchr(raw.data(), '\0', raw.size()) != nullptr) heldNul_ = true;
-      std::string_view line = raw;
-      if (!IsAscii(line)) {
-        noteUnshown(raw);
-        transcoded = ToWindows1252(line);
-        line = transcoded;
-      }
-      // A form feed starts a new page unless the page is still empty; it is no
-      // glyph, so it is not shown.
-      const bool hasFormFeed = line.find('\f') != std::string_view::npos;
-      if (hasFormFeed) {
-        if (s_.lineno > 0 && !pageBreak(streamstart)) return;
-        if (line.data() != transcoded.data()) transcoded.assign(line);
-        std::erase(transcoded, '\f');
-        line = transcoded;
-        if (line.empty()) continue;
-      }
-      if (!layout_.keepSpaces) {
-        std::size_t b = 0;
-        std::size_t e = line.size();
-        while (b < e && IsBlankOrTab(line[b], tabsAreBlanks)) ++b;
-        while (e > b && IsBlankOrTab(line[e - 1], tabsAreBlanks)) --e;
-        line = line.substr(b, e - b);
-      }
-      gaps.clear();
-      if (tabsAreBlanks && line.find('\t') != std::string_view::npos) {
-        // Each tab advances to the next stop, the stops counted from the start of the line.
-        expanded.clear();
-        std::int64_t x = 0;
-        for (char c : line) {
-          if (c != '\t') {
-            expanded += c;
-            x += widths[static_cast<unsigned char>(c)];
-            continue;
-          }
-          const std::int64_t target = (x / tabStop + 1) * tabStop;
-          const auto room = static_cast<std::int32_t>(target - x);
-          if (room % blank != 0) gaps.push_back({expanded.size(), room % blank});
-          expanded.append(static_cast<std::size_t>(room / blank), ' ');
-          x = target;
+    // Appends text to `out` with its tabs made blanks, each advancing to the next
+    // stop, the stops counted from the start of the line (`x` is the width so far).
+    auto expand = [&](std::string_view text, std::string& out, std::int64_t& x) {
+      for (char c : text) {
+        if (c != '\t') {
+          out += c;
+          x += widths[static_cast<unsigned char>(c)];
+          continue;
         }
-        line = expanded;
+        const std::int64_t target = (x / tabStop + 1) * tabStop;
+        const auto room = static_cast<std::int32_t>(target - x);
+        if (room % blank != 0) gaps.push_back({out.size(), room % blank});
+        out.append(static_cast<std::size_t>(room / blank), ' ');
+        x = target;
       }
+    };
 
-      // Cut pieces that fit, preferably just after a break character.
+    // Cuts pieces that fit from the start of `line`, preferably just after a
+    // break character, and writes them. With `more`, the line goes on beyond
+    // what `line` holds, and the text that does not yet need a cut waits for it.
+    // `restBlank`: nothing but blanks follows `line`. Gives how much of `line`
+    // was written (all of it when the rest of the line is to be dropped,
+    // `dropRest` then true), or nothing when no further page can be had.
+    bool cutOnce = false;
+    auto cutPieces = [&](std::string_view line, bool more, bool restBlank,
+                         bool& dropRest) -> std::optional<std::size_t> {
       const std::size_t n = line.size();
       for (std::size_t start = 0;;) {
         auto cost = [&](std::size_t at) {
@@ -207,8 +190,9 @@ void PdfWriter::writeShapedText() {
           while (end < n && used + cost(end) <= budget) used += cost(end++);
         }
         if (end == n) {
-          if (!writePiece(line, start, n)) return;
-          break;
+          if (more) return start;
+          if (!writePiece(line, start, n)) return std::nullopt;
+          return n;
         }
         if (budget < 1) throw Failure(platform::kInvalidArgument);
         if (end == start) used += cost(end++);  // a character wider than a line gets one alone
@@ -221,17 +205,278 @@ void PdfWriter::writeShapedText() {
           used -= cost(p - 1);
         }
         if (cut == 0) cut = end;
-        if (!writePiece(line, start, cut)) return;
+        if (!writePiece(line, start, cut)) return std::nullopt;
         start = cut;
+        cutOnce = true;
         // Blanks left over at the end of a cut line would only fill lines with nothing.
-        if (line.find_first_not_of(' ', start) == std::string_view::npos) break;
+        if (restBlank && line.find_first_not_of(' ', start) == std::string_view::npos) {
+          dropRest = true;
+          return n;
+        }
       }
+    };
+
+    std::string& gathered = gathered_;
+    // A line longer than a piece, looked at once in the file, is laid out as it
+    // is read through a window that holds what is not yet written.
+    auto writeLongShapedLine = [&](const LineFacts& facts, std::uint64_t textEnd) -> bool {
+      if (facts.nul) heldNul_ = true;
+      if (fontSettings_.embed && facts.needsFonts) unshownLines_ += 1;
+      if (facts.formFeeds > 0 && s_.lineno > 0 && !pageBreak(streamstart)) return false;
+      const bool transcode = !facts.ascii && facts.utf8;
+      std::string window;
+      std::string pending;
+      std::int64_t x = 0;
+      std::uint64_t at = 0;  // offset in the line of the next byte read
+      bool leading = !layout_.keepSpaces;
+      bool dropRest = false;
+      gaps.clear();
+      cutOnce = false;
+      auto feed = [&](std::string_view part) -> bool {
+        const std::uint64_t from = at;
+        at += part.size();
+        if (dropRest) return true;
+        // Without kept blanks, those at the end are dropped here.
+        if (!layout_.keepSpaces) {
+          if (from >= textEnd) return true;
+          if (at > textEnd) part = part.substr(0, static_cast<std::size_t>(textEnd - from));
+        }
+        if (transcode) {
+          transcoded.clear();
+          AppendWindows1252(transcoded, pending, part);
+          part = transcoded;
+        }
+        if (facts.formFeeds > 0 && part.find('\f') != std::string_view::npos) {
+          if (part.data() != transcoded.data()) transcoded.assign(part);
+          std::erase(transcoded, '\f');
+          part = transcoded;
+        }
+        if (leading) {
+          std::size_t first = 0;
+          while (first < part.size() && IsBlankOrTab(part[first], tabsAreBlanks)) ++first;
+          if (first < part.size()) leading = false;
+          part.remove_prefix(first);
+        }
+        if (tabsAreBlanks) {
+          expand(part, window, x);
+        } else {
+          window.append(part);
+        }
+        const auto done = cutPieces(window, true, at >= textEnd, dropRest);
+        if (!done) return false;
+        window.erase(0, *done);
+        std::erase_if(gaps, [&](const Gap& g) { return g.at < *done; });
+        for (Gap& g : gaps) g.at -= *done;
+        return true;
+      };
+      auto feedPieces = [&](std::string_view part) -> bool {
+        const std::size_t size = std::min<std::size_t>(linePiece_, 32 * 1024);
+        while (!part.empty()) {
+          const std::size_t n = std::min(part.size(), size);
+          if (!feed(part.substr(0, n))) return false;
+          part.remove_prefix(n);
+        }
+        return true;
+      };
+      if (!feedPieces(gathered)) return false;
+      gathered.clear();
+      std::string_view part;
+      bool ends = false;
+      while (!ends && in->nextPart(part, ends)) {
+        if (!feedPieces(part)) return false;
+      }
+      // A line of nothing but form feeds shows nothing; a cut line whose rest
+      // is blank is done.
+      if (dropRest || facts.length == facts.formFeeds) return true;
+      if (cutOnce && window.find_first_not_of(' ') == std::string::npos) return true;
+      bool unused = false;
+      return cutPieces(window, false, true, unused).has_value();
+    };
+
+    bool whole = true;
+    while (nextLine(*in, raw, gathered, whole)) {
+      if (!whole) {
+        LineFacts facts;
+        std::uint64_t textEnd = 0;  // just past the last byte that does not vanish as a blank
+        std::uint64_t offset = 0;
+        const bool seen = in->scanLine([&](std::string_view block) {
+          facts.add(block);
+          for (std::size_t i = block.size(); i-- > 0;) {
+            const char c = block[i];
+            if (c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t')) {
+              textEnd = offset + i + 1;
+              break;
+            }
+          }
+          offset += block.size();
+        });
+        facts.finish();
+        if (seen && facts.needsFonts && lateFonts_) embedFromHere();
+        if (seen && !(embedding_ && facts.needsFonts)) {
+          if (!writeLongShapedLine(facts, textEnd)) return;
+          continue;
+        }
+        // A stream cannot be looked at twice, and text in embedded fonts is
+        // shaped whole: the line is held.
+        std::string_view part;
+        bool ends = false;
+        while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        raw = gathered;
+      }
+      if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
+      std::string_view line = raw;
+      if (!IsAscii(line)) {
+        if (canEmbed(raw) && TextNeedingFonts(raw, wide)) {
+          if (!writeShapedFontLine(wide, streamstart)) return;
+          continue;
+        }
+        noteUnshown(raw);
+        transcoded = ToWindows1252(line);
+        line = transcoded;
+      }
+      // A form feed starts a new page unless the page is still empty; it is no
+      // glyph, so it is not shown.
+      const bool hasFormFeed = line.find('\f') != std::string_view::npos;
+      if (hasFormFeed) {
+        if (s_.lineno > 0 && !pageBreak(streamstart)) return;
+        if (line.data() != transcoded.data()) transcoded.assign(line);
+        std::erase(transcoded, '\f');
+        line = transcoded;
+        if (line.empty()) continue;
+      }
+      if (!layout_.keepSpaces) {
+        std::size_t b = 0;
+        std::size_t e = line.size();
+        while (b < e && IsBlankOrTab(line[b], tabsAreBlanks)) ++b;
+        while (e > b && IsBlankOrTab(line[e - 1], tabsAreBlanks)) --e;
+        line = line.substr(b, e - b);
+      }
+      gaps.clear();
+      if (tabsAreBlanks && line.find('\t') != std::string_view::npos) {
+        expanded.clear();
+        std::int64_t x = 0;
+        expand(line, expanded, x);
+        line = expanded;
+      }
+      bool dropRest = false;
+      if (!cutPieces(line, false, true, dropRest)) return;
     }
     in.reset();
     closeLastPage(streamstart);
   } catch (const std::exception& e) {
     in.reset();
     failText(e, streamstart);
+  }
+}
+
+bool PdfWriter::writeShapedFontLine(std::u32string& text, std::int64_t& streamstart) {
+  const std::int32_t capacity = std::max(s_.linesperpage, 1);
+  // A form feed starts a new page unless the page is still empty; it is no glyph.
+  if (text.find(U'\f') != std::u32string::npos) {
+    if (s_.lineno > 0 && !pageBreak(streamstart)) return false;
+    std::erase(text, U'\f');
+    if (text.empty()) return true;
+  }
+  const bool tabsAreBlanks = layout_.tabSize > 0;
+  auto isBlank = [&](char32_t c) { return c == U' ' || (tabsAreBlanks && c == U'\t'); };
+  std::u32string_view line = text;
+  if (!layout_.keepSpaces) {
+    std::size_t b = 0;
+    std::size_t e = line.size();
+    while (b < e && isBlank(line[b])) ++b;
+    while (e > b && isBlank(line[e - 1])) --e;
+    line = line.substr(b, e - b);
+  }
+  std::u32string expanded;
+  if (tabsAreBlanks && line.find(U'\t') != std::u32string_view::npos) {
+    // A column is a cluster here: a letter with its marks takes one, as it does
+    // in a monospaced font.
+    const std::vector<bool> clusters = fonts_->cutPoints(line);
+    const auto size = static_cast<std::size_t>(layout_.tabSize);
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == U'\t') {
+        const std::size_t stop = (column / size + 1) * size;
+        expanded.append(stop - column, U' ');
+        column = stop;
+        continue;
+      }
+      if (i == 0 || clusters[i]) ++column;
+      expanded += line[i];
+    }
+    line = expanded;
+  }
+
+  const std::vector<bool> cuts = fonts_->cutPoints(line);
+  const std::size_t n = line.size();
+  auto cutsBefore = [&](std::size_t at) { return at >= n || cuts[at]; };
+  const FontWidths& classic = WidthsForFont(s_.fontname);
+  // With fit, the widths of the shaped text at the right margin (thousandths of
+  // the font size times the fixed-point size); else the classic count, each
+  // character counting one.
+  const std::int64_t budget = layout_.fit
+                                  ? (static_cast<std::int64_t>(s_.pagewidth) - 100) * 1000 * 10000
+                                  : s_.charsperline;
+  if (budget < 1) throw Failure(platform::kInvalidArgument);
+  auto measure = [&](std::size_t from, std::size_t to) -> std::int64_t {
+    if (!layout_.fit) return static_cast<std::int64_t>(to - from);
+    return fonts_->width(line.substr(from, to - from), classic) * s_.fontsize;
+  };
+  auto writePiece = [&](std::size_t from, std::size_t to) {
+    if (s_.lineno >= capacity && !pageBreak(streamstart)) return false;
+    writeShownLine(line.substr(from, to - from));
+    s_.lineno += 1;
+    return true;
+  };
+
+  // Where clusters end, in order: a piece ends at one of them.
+  std::vector<std::size_t> ends;
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (cutsBefore(i)) ends.push_back(i);
+  }
+  if (n == 0) return writePiece(0, 0);
+  std::size_t first = 0;  // the first entry of `ends` after the piece's start
+  for (std::size_t start = 0;;) {
+    // The last boundary that fits, found by doubling the step and then halving
+    // it, so that a long line is never measured whole; a cluster wider than a
+    // line gets one alone.
+    std::size_t fits = first;
+    if (measure(start, ends[first]) <= budget) {
+      std::size_t over = ends.size();  // the first entry known not to fit
+      for (std::size_t step = 1;; step *= 2) {
+        const std::size_t next = std::min(fits + step, ends.size() - 1);
+        if (next == fits) break;
+        if (measure(start, ends[next]) > budget) {
+          over = next;
+          break;
+        }
+        fits = next;
+      }
+      while (over < ends.size() && over - fits > 1) {
+        const std::size_t mid = fits + (over - fits) / 2;
+        if (measure(start, ends[mid]) <= budget) {
+          fits = mid;
+        } else {
+          over = mid;
+        }
+      }
+    }
+    if (ends[fits] == n) return writePiece(start, n);
+    std::size_t cut = ends[fits];
+    // Prefer the end of the last break character that fits, when the piece
+    // before it fills at least half a line.
+    for (std::size_t k = fits + 1; k-- > first;) {
+      const char32_t c = line[ends[k] - 1];
+      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c))) {
+        if (k != fits && measure(start, ends[k]) >= budget / 2) cut = ends[k];
+        break;
+      }
+    }
+    if (!writePiece(start, cut)) return false;
+    start = cut;
+    while (ends[first] <= start) ++first;
+    // Blanks left over at the end of a cut line would only fill lines with nothing.
+    if (line.find_first_not_of(U' ', start) == std::u32string_view::npos) return true;
   }
 }
 

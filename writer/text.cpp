@@ -383,7 +383,7 @@ void LineFacts::add(std::string_view block) {
   if (const std::size_t last = block.find_last_not_of(' '); last != std::string_view::npos) {
     textEnd = at + last + 1;
   }
-  if (!nul && std::memchr(block.data(), '\0', block.size()) != nullptr) nul = true;
+  if (!nul && block.find('\0') != std::string_view::npos) nul = true;
   if (!utf8) return;
   std::size_t i = 0;
   if (pendingSize_ > 0) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <regex>
 #include <sstream>
 
 namespace scrivane::testing {
@@ -70,6 +71,24 @@ std::vector<std::vector<std::string>> ShownStrings(const std::string& pdf) {
       line = close;
     }
     pos = end;
+  }
+  return pages;
+}
+
+std::vector<Page> Words(const std::string& pdf) {
+  const std::string html = RunCommand("pdftotext -bbox " + ShellQuote(pdf) + " -").output;
+  const std::regex page(R"re(<page width="([0-9.]+)" height="([0-9.]+)">)re");
+  const std::regex word(
+      R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="[0-9.]+">([^<]*)</word>)re");
+  std::vector<Page> pages;
+  std::istringstream lines(html);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (std::regex_search(line, m, page)) {
+      pages.push_back({std::stod(m[1]), std::stod(m[2]), {}});
+    } else if (std::regex_search(line, m, word) && !pages.empty()) {
+      pages.back().words.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4]});
+    }
   }
   return pages;
 }

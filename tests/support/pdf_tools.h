@@ -24,4 +24,16 @@ std::string PdfToText(const std::string& pdf);
 // the CR LF before ") Tj" (still escaped).
 std::vector<std::vector<std::string>> ShownStrings(const std::string& pdf);
 
+// The words of every page, as pdftotext -bbox places them (points from the
+// top left corner).
+struct Word {
+  double xMin, yMin, xMax;
+  std::string text;
+};
+struct Page {
+  double width = 0, height = 0;
+  std::vector<Word> words;
+};
+std::vector<Page> Words(const std::string& pdf);
+
 }  // namespace scrivane::testing
