@@ -219,6 +219,16 @@ TEST_F(FaultTest, AFileSystemThatFillsUpLeavesNoPartialPdf) {
   EXPECT_EQ(ReadFile(small + "/notes.pdf"), old);
   EXPECT_EQ(testing::Names(small), (std::vector<std::string>{"notes.pdf", "notes.txt"}));
   EXPECT_EQ(ReadFile(input), big);
+
+  // The same through a link to the old PDF: the link and the file it leads to stay.
+  const std::string link = dir.file("link.pdf");
+  ASSERT_EQ(::symlink((small + "/notes.pdf").c_str(), link.c_str()), 0);
+  const Outcome linked = RunScrivane({"-qf", input, "-o", link}, dir.path());
+  EXPECT_EQ(linked.status, 1) << linked.output;
+  EXPECT_NE(linked.output.find("No space left on device"), std::string::npos) << linked.output;
+  EXPECT_EQ(std::filesystem::read_symlink(link), small + "/notes.pdf");
+  EXPECT_EQ(ReadFile(small + "/notes.pdf"), old);
+  EXPECT_EQ(testing::Names(small), (std::vector<std::string>{"notes.pdf", "notes.txt"}));
 }
 
 TEST_F(FaultTest, AFolderInTheWayOfTheOutputIsLeftAlone) {
