@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -91,6 +92,10 @@ void PdfWriter::writeShapedText() {
     const bool tabsAreBlanks = layout_.tabSize > 0;
     std::int64_t costs[256];
     for (int c = 0; c < 256; ++c) costs[c] = measure.of(static_cast<char>(c));
+    // So many characters fit even when each is the widest: most lines need no measuring.
+    const std::int64_t widest = *std::max_element(std::begin(costs), std::end(costs));
+    const auto sureFit = static_cast<std::size_t>(widest > 0 ? std::max<std::int64_t>(budget, 0) / widest
+                                                             : std::numeric_limits<std::int64_t>::max());
 
     std::string_view raw;
     std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
@@ -167,7 +172,9 @@ void PdfWriter::writeShapedText() {
         };
         std::int64_t used = 0;
         std::size_t end = start;
-        if (gaps.empty()) {
+        if (gaps.empty() && n - start <= sureFit) {
+          end = n;
+        } else if (gaps.empty()) {
           // Most lines have no tab gaps: each character costs what its byte does.
           // Costs are never negative, so whole groups that fit are taken at once,
           // their sums independent of each other, and the last group byte by byte.
