@@ -30,28 +30,22 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
-// The script of a character, from a table for ASCII.
-hb_script_t ScriptOf(hb_unicode_funcs_t* u, char32_t c) {
-  static const auto ascii = [u] {
-    std::array<hb_script_t, 0x80> table{};
-    for (char32_t a = 0; a < 0x80; ++a) table[a] = hb_unicode_script(u, a);
-    return table;
-  }();
-  return c < 0x80 ? ascii[c] : hb_unicode_script(u, c);
-}
-
 // Runs of at most this many characters are kept once shaped, in a table of
 // this many slots (a power of two).
 constexpr std::size_t kLongestCachedRun = 32;
 constexpr std::size_t kKeptSlots = 1 << 15;
 
-// FNV-1a over the characters.
-std::uint64_t HashOf(std::u32string_view text) {
+// FNV-1a over a run's key: its font, script and direction, then its characters.
+std::uint64_t HashOf(int font, std::uint32_t script, bool rtl, std::u32string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (const char32_t c : text) {
+  auto mix = [&](char32_t c) {
     hash ^= c;
     hash *= 1099511628211ull;
-  }
+  };
+  mix(static_cast<char32_t>(font));
+  mix(static_cast<char32_t>(script));
+  mix(rtl ? U'r' : U'l');
+  for (const char32_t c : text) mix(c);
   return hash;
 }
 
@@ -179,6 +173,27 @@ LineShaper::~LineShaper() {
   hb_buffer_destroy(buffer_);
 }
 
+LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
+  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
+  CharFacts f;
+  f.script = hb_unicode_script(u, c);
+  if (Windows1252Byte(c, f.byte)) f.flags |= kClassic;
+  if (IsMark(u, c)) f.flags |= kMark;
+  const FriBidiCharType t = fribidi_get_bidi_type(static_cast<FriBidiChar>(c));
+  if (FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
+      (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0) {
+    f.flags |= kNeedsBidi;
+  }
+  return f;
+}
+
+const std::unique_ptr<LineShaper::CharFacts[]>& LineShaper::fillBlock(std::size_t block) {
+  auto facts = std::make_unique<CharFacts[]>(0x100);
+  for (char32_t k = 0; k < 0x100; ++k) facts[k] = factsFor(static_cast<char32_t>(block << 8) + k);
+  factBlocks_[block] = std::move(facts);
+  return factBlocks_[block];
+}
+
 const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
   std::vector<ShownRun>& runs = runs_;
@@ -187,54 +202,66 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
     runs.clear();
     return runs;
   }
-  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
-  const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
-  const auto length = static_cast<FriBidiStrIndex>(n);
 
-  // Embedding levels and the visual order, only where something runs right to left.
-  static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
-                sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
-                sizeof(FriBidiStrIndex) == sizeof(std::int32_t));
-  types_.resize(n);
-  auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
-  fribidi_get_bidi_types(chars, length, types);
-  levels_.assign(n, 0);
-  auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
-  order_.resize(n);
-  auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
-  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
-  const bool bidi = std::any_of(types, types + n, [](FriBidiCharType t) {
-    return FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
-           (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0;
-  });
+  // What each character is; whether anything runs right to left.
+  script_.resize(n);
+  flags_.resize(n);
+  std::uint32_t* script = script_.data();
+  std::uint8_t* flags = flags_.data();
+  std::uint8_t any = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const CharFacts& f = factsOf(text[i]);
+    script[i] = f.script;
+    flags[i] = f.flags;
+    any |= f.flags;
+  }
+
+  // Embedding levels and the visual order, only where something runs right to
+  // left; elsewhere every level is 0 and the visual order is the text's.
+  const bool bidi = (any & kNeedsBidi) != 0;
   if (bidi) {
-    std::vector<FriBidiBracketType> brackets(n);
-    fribidi_get_bracket_types(chars, length, types, brackets.data());
+    const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
+    const auto length = static_cast<FriBidiStrIndex>(n);
+    static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
+                  sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
+                  sizeof(FriBidiStrIndex) == sizeof(std::int32_t) &&
+                  sizeof(FriBidiBracketType) == sizeof(std::uint32_t));
+    types_.resize(n);
+    auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
+    fribidi_get_bidi_types(chars, length, types);
+    levels_.assign(n, 0);
+    auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
+    order_.resize(n);
+    auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
+    brackets_.resize(n);
+    auto* brackets = reinterpret_cast<FriBidiBracketType*>(brackets_.data());
+    fribidi_get_bracket_types(chars, length, types, brackets);
     FriBidiParType base = FRIBIDI_PAR_ON;
-    if (fribidi_get_par_embedding_levels_ex(types, brackets.data(), length, &base, levels) == 0 ||
+    if (fribidi_get_par_embedding_levels_ex(types, brackets, length, &base, levels) == 0 ||
         fribidi_reorder_line(0, types, length, 0, base, levels, nullptr, order) == 0) {
       std::fill(levels, levels + n, 0);
       for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
     }
   }
+  const std::int8_t* levels = levels_.data();
+  const std::int32_t* order = order_.data();
+  auto levelAt = [&](std::size_t i) -> std::int8_t { return bidi ? levels[i] : 0; };
+  auto visualAt = [&](std::size_t v) -> std::size_t {
+    return bidi ? static_cast<std::size_t>(order[v]) : v;
+  };
 
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
   // has it, staying with the font before where that one has it too.
   font_.assign(n, -1);
-  std::vector<int>& font = font_;
-  script_.assign(n, HB_SCRIPT_COMMON);
-  std::vector<std::uint32_t>& script = script_;
+  int* font = font_.data();
   int previous = -1;
-  bool nextIsMark = IsMark(u, text[0]);
   for (std::size_t i = 0; i < n; ++i) {
+    const bool mark = (flags[i] & kMark) != 0;
+    const bool joinedToNext = i + 1 < n && (flags[i + 1] & (kMark | kClassic)) == kMark;
+    if ((levelAt(i) & 1) == 0 && !joinedToNext && !mark && (flags[i] & kClassic) != 0) continue;
     const char32_t c = text[i];
-    script[i] = ScriptOf(u, c);
-    const bool mark = nextIsMark;
-    nextIsMark = i + 1 < n && IsMark(u, text[i + 1]);
-    char byte;
-    const bool joinedToNext = nextIsMark && !Windows1252Byte(text[i + 1], byte);
-    if ((levels[i] & 1) == 0 && !joinedToNext && !mark && Windows1252Byte(c, byte)) continue;
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
     if (chosen < 0) {
@@ -271,15 +298,16 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   // script that are also neighbours in the text.
   std::size_t v = 0;
   while (v < n) {
-    const auto first = static_cast<std::size_t>(order[v]);
-    const bool rtl = (levels[first] & 1) != 0;
+    const std::size_t first = visualAt(v);
+    const std::int8_t level = levelAt(first);
+    const bool rtl = (level & 1) != 0;
     std::size_t lo = first, hi = first;
     std::size_t w = v + 1;
     while (w < n) {
-      const auto l = static_cast<std::size_t>(order[w]);
+      const std::size_t l = visualAt(w);
       const std::size_t expected = rtl ? lo - 1 : hi + 1;
-      if ((rtl && lo == 0) || l != expected || levels[l] != levels[first] ||
-          font[l] != font[first] || (font[l] >= 0 && script[l] != script[first])) {
+      if ((rtl && lo == 0) || l != expected || levelAt(l) != level || font[l] != font[first] ||
+          (font[l] >= 0 && script[l] != script[first])) {
         break;
       }
       (rtl ? lo : hi) = l;
@@ -292,10 +320,11 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
     run.glyphs.clear();
     run.after = 0;
     if (run.font < 0) {
+      run.classic.resize(hi + 1 - lo);
+      char* bytes = run.classic.data();
       for (std::size_t i = lo; i <= hi; ++i) {
-        char byte;
-        Windows1252Byte(text[i], byte);
-        run.classic.push_back(byte);
+        const char32_t c = text[i];
+        *bytes++ = c < 0x80 ? static_cast<char>(c) : factsOf(c).byte;
       }
     } else {
       shapeRun(text, lo, hi + 1, rtl, script[first], run);
@@ -316,16 +345,12 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // second time, so that the many runs that come once (most of any CJK text)
   // leave the table small; long runs seldom come again and are not kept.
   const bool contextFree = reuse_ && ShapesWithoutContext(script);
+  const std::u32string_view chars = text.substr(lo, hi - lo);
   bool keep = false;
   std::uint64_t hash = 0;
   if (contextFree && hi - lo <= kLongestCachedRun) {
-    key_.clear();
-    key_.push_back(static_cast<char32_t>(run.font));
-    key_.push_back(static_cast<char32_t>(script));
-    key_.push_back(rtl ? U'r' : U'l');
-    key_.append(text.substr(lo, hi - lo));
-    hash = HashOf(key_);
-    if (const KeptRun* kept = findKept(hash)) {
+    hash = HashOf(run.font, script, rtl, chars);
+    if (const KeptRun* kept = findKept(hash, run.font, script, rtl, chars)) {
       run.glyphs.assign(keptGlyphs_.begin() + kept->glyphsAt,
                         keptGlyphs_.begin() + kept->glyphsAt + kept->glyphCount);
       run.after = kept->after;
@@ -337,8 +362,12 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
     seen = hash;
   }
 
+  if (contextFree && !rtl && joinCharacters(text, lo, hi, script, run)) {
+    if (keep) keepRun(hash, run.font, script, rtl, chars, run);
+    return;
+  }
   EmbeddedFont& font = fonts_.font(run.font);
-  if (!(contextFree && !rtl && joinCharacters(text, lo, hi, script, run.font))) {
+  {
     hb_buffer_clear_contents(buffer_);
     hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
                         static_cast<int>(text.size()), static_cast<unsigned>(lo),
@@ -419,23 +448,28 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
 
-  if (keep) keepRun(hash, run);
+  if (keep) keepRun(hash, run.font, script, rtl, chars, run);
 }
 
-const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash) const {
+const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash, int font, std::uint32_t script,
+                                                bool rtl, std::u32string_view chars) const {
   if (kept_.empty()) return nullptr;
   const std::size_t mask = kept_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const KeptRun& k = kept_[slot];
     if (k.keyLength == 0) return nullptr;
-    if (k.hash == hash && k.keyLength == key_.size() &&
-        std::equal(key_.begin(), key_.end(), keptKeys_.begin() + k.keyAt)) {
-      return &k;
+    if (k.hash == hash && k.keyLength == chars.size() + 3) {
+      const char32_t* key = keptKeys_.data() + k.keyAt;
+      if (key[0] == static_cast<char32_t>(font) && key[1] == static_cast<char32_t>(script) &&
+          key[2] == (rtl ? U'r' : U'l') && std::equal(chars.begin(), chars.end(), key + 3)) {
+        return &k;
+      }
     }
   }
 }
 
-void LineShaper::keepRun(std::uint64_t hash, const ShownRun& run) {
+void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+                         std::u32string_view chars, const ShownRun& run) {
   // The kept runs stay within a bound: when the table is half full, they are
   // let go and kept anew.
   if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
@@ -450,45 +484,55 @@ void LineShaper::keepRun(std::uint64_t hash, const ShownRun& run) {
   KeptRun& k = kept_[slot];
   k.hash = hash;
   k.keyAt = static_cast<std::uint32_t>(keptKeys_.size());
-  k.keyLength = static_cast<std::uint32_t>(key_.size());
+  k.keyLength = static_cast<std::uint32_t>(chars.size() + 3);
   k.glyphsAt = static_cast<std::uint32_t>(keptGlyphs_.size());
   k.glyphCount = static_cast<std::uint32_t>(run.glyphs.size());
   k.after = run.after;
-  keptKeys_.insert(keptKeys_.end(), key_.begin(), key_.end());
+  keptKeys_.push_back(static_cast<char32_t>(font));
+  keptKeys_.push_back(static_cast<char32_t>(script));
+  keptKeys_.push_back(rtl ? U'r' : U'l');
+  keptKeys_.append(chars);
   keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
   ++keptCount_;
 }
 
 bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
-                                std::uint32_t script, int fontIndex) {
+                                std::uint32_t script, ShownRun& run) {
   // A run whose glyphs no lookup of the font looks at or makes is shaped the
   // same as its characters one by one: each becomes its own glyph, placed by
   // its own advance. Each character is shaped alone once and remembered.
+  const int fontIndex = run.font;
   if (fontIndex >= kMostJoinedFonts) return false;
   EmbeddedFont& font = fonts_.font(fontIndex);
   const std::uint64_t fontAndScript = (static_cast<std::uint64_t>(fontIndex) << 32) | script;
-  auto known = lookupGlyphs_.find(fontAndScript);
-  if (known == lookupGlyphs_.end()) {
-    // The properties of a run's buffer, as HarfBuzz gets them below.
-    hb_buffer_clear_contents(buffer_);
-    hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
-    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
-    hb_buffer_guess_segment_properties(buffer_);
-    hb_segment_properties_t props;
-    hb_buffer_get_segment_properties(buffer_, &props);
-    known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+  if (fontAndScript != lastFontAndScript_) {
+    auto known = lookupGlyphs_.find(fontAndScript);
+    if (known == lookupGlyphs_.end()) {
+      // The properties of a run's buffer, as HarfBuzz gets them in shapeRun.
+      hb_buffer_clear_contents(buffer_);
+      hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+      hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+      hb_buffer_guess_segment_properties(buffer_);
+      hb_segment_properties_t props;
+      hb_buffer_get_segment_properties(buffer_, &props);
+      known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+    }
+    lastFontAndScript_ = fontAndScript;
+    lastLookupGlyphs_ = known->second;
   }
-  const hb_set_t* inLookups = known->second;
+  const hb_set_t* inLookups = lastLookupGlyphs_;
   if (inLookups == nullptr) return false;
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
 
-  placed_.clear();
+  // First whether every character may stand as it is; only then are codes
+  // given out, in the order of the glyphs, as shaping the run would give them.
+  auto keyOf = [&](char32_t c) {
+    return (static_cast<std::uint64_t>(fontIndex) << 53) ^ (static_cast<std::uint64_t>(script) << 21) ^ c;
+  };
   for (std::size_t i = lo; i < hi; ++i) {
     const char32_t c = text[i];
-    const std::uint64_t key = (static_cast<std::uint64_t>(fontIndex) << 53) ^
-                              (static_cast<std::uint64_t>(script) << 21) ^ c;
-    auto found = alone_.find(key);
-    if (found == alone_.end()) {
+    const Alone* found = alone_.find(keyOf(c));
+    if (found == nullptr) {
       Alone shaped;
       hb_codepoint_t nominal = 0;
       if (StandsAlone(u, c) && hb_font_get_nominal_glyph(font.hbFont(), c, &nominal) != 0 &&
@@ -508,13 +552,33 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
           shaped.glyph = {nominal, 0, pos[0].x_advance, pos[0].x_offset, pos[0].y_offset};
         }
       }
-      found = alone_.emplace(key, shaped).first;
+      found = alone_.insert(keyOf(c), shaped).first;
     }
-    const Alone& a = found->second;
-    if (!a.clear) return false;
-    placed_.push_back(a.glyph);
-    placed_.back().cluster = static_cast<std::uint32_t>(i);
+    if (!found->clear) return false;
   }
+
+  // Positions as shapeRun gives them for glyphs from shaping.
+  const double scale = 1000.0 / font.unitsPerEm();
+  double wanted = 0;
+  std::int64_t at = 0;
+  run.glyphs.resize(hi - lo);
+  ShownRun::Glyph* glyph = run.glyphs.data();
+  for (std::size_t i = lo; i < hi; ++i, ++glyph) {
+    Alone& a = *alone_.find(keyOf(text[i]));
+    if (!a.coded) {
+      a.code = font.codeFor(a.glyph.gid, text.substr(i, 1));
+      a.width = font.shownWidth(a.glyph.gid);
+      a.coded = true;
+    }
+    const double target = wanted + a.glyph.xOffset * scale;
+    glyph->code = a.code;
+    glyph->before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
+    at -= glyph->before;
+    at += a.width;
+    glyph->rise = static_cast<std::int32_t>(std::lround(a.glyph.yOffset * scale));
+    wanted += a.glyph.xAdvance * scale;
+  }
+  run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
   return true;
 }
 
