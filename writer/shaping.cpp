@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "writer/text.h"
 
@@ -34,6 +35,10 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
 // this many slots (a power of two).
 constexpr std::size_t kLongestCachedRun = 32;
 constexpr std::size_t kKeptSlots = 1 << 15;
+// The table starts with this many slots and grows up to kKeptSlots.
+constexpr std::size_t kFirstKeptSlots = 1 << 10;
+// The words of a kept run's record before its characters.
+constexpr std::size_t kKeptHeader = 8;
 
 // FNV-1a over a run's key: its font, script and direction, then its characters.
 std::uint64_t HashOf(int font, std::uint32_t script, bool rtl, std::u32string_view text) {
@@ -350,10 +355,10 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   std::uint64_t hash = 0;
   if (contextFree && hi - lo <= kLongestCachedRun) {
     hash = HashOf(run.font, script, rtl, chars);
-    if (const KeptRun* kept = findKept(hash, run.font, script, rtl, chars)) {
-      run.glyphs.assign(keptGlyphs_.begin() + kept->glyphsAt,
-                        keptGlyphs_.begin() + kept->glyphsAt + kept->glyphCount);
-      run.after = kept->after;
+    if (const std::uint32_t* kept = findKept(hash, run.font, script, rtl, chars)) {
+      run.glyphs.resize(kept[3]);
+      std::memcpy(static_cast<void*>(run.glyphs.data()), kept + kKeptHeader + kept[2], kept[3] * sizeof(ShownRun::Glyph));
+      run.after = static_cast<std::int32_t>(kept[4]);
       return;
     }
     if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
@@ -451,48 +456,65 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   if (keep) keepRun(hash, run.font, script, rtl, chars, run);
 }
 
-const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash, int font, std::uint32_t script,
-                                                bool rtl, std::u32string_view chars) const {
+const std::uint32_t* LineShaper::findKept(std::uint64_t hash, int font, std::uint32_t script,
+                                          bool rtl, std::u32string_view chars) const {
   if (kept_.empty()) return nullptr;
   const std::size_t mask = kept_.size() - 1;
+  const auto check = static_cast<std::uint32_t>(hash >> 32);
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const KeptRun& k = kept_[slot];
-    if (k.keyLength == 0) return nullptr;
-    if (k.hash == hash && k.keyLength == chars.size() + 3) {
-      const char32_t* key = keptKeys_.data() + k.keyAt;
-      if (key[0] == static_cast<char32_t>(font) && key[1] == static_cast<char32_t>(script) &&
-          key[2] == (rtl ? U'r' : U'l') && std::equal(chars.begin(), chars.end(), key + 3)) {
-        return &k;
-      }
+    const KeptSlot& k = kept_[slot];
+    if (k.at == 0) return nullptr;
+    if (k.check != check) continue;
+    const std::uint32_t* r = keptRecords_.data() + (k.at - 1);
+    if (r[0] == static_cast<std::uint32_t>(hash) && r[2] == chars.size() &&
+        r[5] == static_cast<std::uint32_t>(font) && r[6] == script && r[7] == (rtl ? 1u : 0u) &&
+        std::equal(chars.begin(), chars.end(), r + kKeptHeader,
+                   [](char32_t c, std::uint32_t k) { return static_cast<std::uint32_t>(c) == k; })) {
+      return r;
     }
   }
 }
 
-void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
-                         std::u32string_view chars, const ShownRun& run) {
-  // The kept runs stay within a bound: when the table is half full, they are
-  // let go and kept anew.
-  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
-    kept_.assign(kKeptSlots, KeptRun{});
-    keptKeys_.clear();
-    keptGlyphs_.clear();
-    keptCount_ = 0;
-  }
+void LineShaper::placeKept(std::uint64_t hash, std::uint32_t at) {
   const std::size_t mask = kept_.size() - 1;
   std::size_t slot = hash & mask;
-  while (kept_[slot].keyLength != 0) slot = (slot + 1) & mask;
-  KeptRun& k = kept_[slot];
-  k.hash = hash;
-  k.keyAt = static_cast<std::uint32_t>(keptKeys_.size());
-  k.keyLength = static_cast<std::uint32_t>(chars.size() + 3);
-  k.glyphsAt = static_cast<std::uint32_t>(keptGlyphs_.size());
-  k.glyphCount = static_cast<std::uint32_t>(run.glyphs.size());
-  k.after = run.after;
-  keptKeys_.push_back(static_cast<char32_t>(font));
-  keptKeys_.push_back(static_cast<char32_t>(script));
-  keptKeys_.push_back(rtl ? U'r' : U'l');
-  keptKeys_.append(chars);
-  keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
+  while (kept_[slot].at != 0) slot = (slot + 1) & mask;
+  kept_[slot] = {static_cast<std::uint32_t>(hash >> 32), at + 1};
+}
+
+void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+                         std::u32string_view chars, const ShownRun& run) {
+  // The kept runs stay within a bound: when half of kKeptSlots are taken,
+  // they are let go and kept anew.
+  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
+    kept_.assign(kFirstKeptSlots, KeptSlot{});
+    keptRecords_.clear();
+    keptCount_ = 0;
+  } else if (2 * (keptCount_ + 1) > kept_.size()) {
+    // Twice the slots, the records placed anew.
+    kept_.assign(2 * kept_.size(), KeptSlot{});
+    for (std::size_t at = 0; at < keptRecords_.size();) {
+      const std::uint32_t* r = keptRecords_.data() + at;
+      placeKept((static_cast<std::uint64_t>(r[1]) << 32) | r[0], static_cast<std::uint32_t>(at));
+      at += kKeptHeader + r[2] + r[3] * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
+    }
+  }
+  static_assert(sizeof(ShownRun::Glyph) % sizeof(std::uint32_t) == 0);
+  const std::size_t at = keptRecords_.size();
+  const std::size_t glyphWords = run.glyphs.size() * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
+  keptRecords_.resize(at + kKeptHeader + chars.size() + glyphWords);
+  std::uint32_t* r = keptRecords_.data() + at;
+  r[0] = static_cast<std::uint32_t>(hash);
+  r[1] = static_cast<std::uint32_t>(hash >> 32);
+  r[2] = static_cast<std::uint32_t>(chars.size());
+  r[3] = static_cast<std::uint32_t>(run.glyphs.size());
+  r[4] = static_cast<std::uint32_t>(run.after);
+  r[5] = static_cast<std::uint32_t>(font);
+  r[6] = script;
+  r[7] = rtl ? 1 : 0;
+  std::copy(chars.begin(), chars.end(), r + kKeptHeader);
+  std::memcpy(r + kKeptHeader + chars.size(), run.glyphs.data(), run.glyphs.size() * sizeof(ShownRun::Glyph));
+  placeKept(hash, static_cast<std::uint32_t>(at));
   ++keptCount_;
 }
 

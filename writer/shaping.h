@@ -80,22 +80,24 @@ class LineShaper {
   CharFacts beyond_;
 
   // Runs shaped before, for the scripts whose shaping never looks past the
-  // run, keyed by font, script, direction and the run's characters: an
-  // open-addressed table whose keys and glyphs lie in two arrays.
-  struct KeptRun {
-    std::uint64_t hash = 0;
-    std::uint32_t keyAt = 0, keyLength = 0;  // a length of 0 marks a free slot
-    std::uint32_t glyphsAt = 0, glyphCount = 0;
-    std::int32_t after = 0;
+  // run, keyed by font, script, direction and the run's characters. Each is
+  // one record in keptRecords_: its hash (two words), the number of its
+  // characters and glyphs, the adjustment after it, font, script and
+  // direction, the characters, then the glyphs. An open-addressed table finds
+  // the records; it starts small and grows, so that the runs of a text with
+  // few distinct words stay in the processor's caches.
+  struct KeptSlot {
+    std::uint32_t check = 0;  // the hash's high half
+    std::uint32_t at = 0;     // where the record starts in keptRecords_, plus 1; 0 for a free slot
   };
-  const KeptRun* findKept(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
-                          std::u32string_view chars) const;
+  const std::uint32_t* findKept(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+                                std::u32string_view chars) const;
   void keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
                std::u32string_view chars, const ShownRun& run);
-  std::vector<KeptRun> kept_;
+  void placeKept(std::uint64_t hash, std::uint32_t at);
+  std::vector<KeptSlot> kept_;
   std::size_t keptCount_ = 0;
-  std::u32string keptKeys_;
-  std::vector<ShownRun::Glyph> keptGlyphs_;
+  std::vector<std::uint32_t> keptRecords_;
   std::vector<std::uint64_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.
