@@ -184,6 +184,7 @@ LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
   f.script = hb_unicode_script(u, c);
   if (Windows1252Byte(c, f.byte)) f.flags |= kClassic;
   if (IsMark(u, c)) f.flags |= kMark;
+  if (IsResolvedScript(static_cast<hb_script_t>(f.script))) f.flags |= kResolved;
   const FriBidiCharType t = fribidi_get_bidi_type(static_cast<FriBidiChar>(c));
   if (FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
       (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0) {
@@ -282,21 +283,23 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   }
   // Characters common to every script shape with their neighbours: the script
   // before them, or after them at the start of the line.
-  hb_script_t last = HB_SCRIPT_COMMON;
+  auto last = static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
+  bool unresolved = false;
   for (std::size_t i = 0; i < n; ++i) {
-    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
-      last = static_cast<hb_script_t>(script[i]);
+    if ((flags[i] & kResolved) != 0) {
+      last = script[i];
     } else {
       script[i] = last;
+      unresolved = true;
     }
   }
-  hb_script_t next = HB_SCRIPT_COMMON;
-  for (std::size_t i = n; i-- > 0;) {
-    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
-      next = static_cast<hb_script_t>(script[i]);
-    } else {
-      script[i] = next;
-    }
+  // At the start of the line, up to the first resolved script.
+  if (unresolved) {
+    std::size_t firstResolved = 0;
+    while (firstResolved < n && (flags[firstResolved] & kResolved) == 0) ++firstResolved;
+    const std::uint32_t next =
+        firstResolved < n ? script[firstResolved] : static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
+    for (std::size_t i = 0; i < firstResolved; ++i) script[i] = next;
   }
 
   // Runs in visual order: neighbours on the page with the same level, font and

@@ -63,7 +63,7 @@ class LineShaper {
     char byte = 0;
     std::uint8_t flags = 0;
   };
-  static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4;
+  static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4, kResolved = 8;
   static CharFacts factsFor(char32_t c);
   const CharFacts& factsOf(char32_t c) {
     if (c < 0x10000) {
