@@ -253,9 +253,6 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   const std::int8_t* levels = levels_.data();
   const std::int32_t* order = order_.data();
   auto levelAt = [&](std::size_t i) -> std::int8_t { return bidi ? levels[i] : 0; };
-  auto visualAt = [&](std::size_t v) -> std::size_t {
-    return bidi ? static_cast<std::size_t>(order[v]) : v;
-  };
 
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
@@ -304,40 +301,57 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
 
   // Runs in visual order: neighbours on the page with the same level, font and
   // script that are also neighbours in the text.
-  std::size_t v = 0;
-  while (v < n) {
-    const std::size_t first = visualAt(v);
-    const std::int8_t level = levelAt(first);
-    const bool rtl = (level & 1) != 0;
-    std::size_t lo = first, hi = first;
-    std::size_t w = v + 1;
-    while (w < n) {
-      const std::size_t l = visualAt(w);
-      const std::size_t expected = rtl ? lo - 1 : hi + 1;
-      if ((rtl && lo == 0) || l != expected || levelAt(l) != level || font[l] != font[first] ||
-          (font[l] >= 0 && script[l] != script[first])) {
-        break;
-      }
-      (rtl ? lo : hi) = l;
-      ++w;
-    }
+  auto emit = [&](std::size_t lo, std::size_t hi, bool rtl) {
     if (used == runs.size()) runs.emplace_back();
     ShownRun& run = runs[used++];
-    run.font = font[first];
+    run.font = font[lo];
     run.classic.clear();
     run.glyphs.clear();
     run.after = 0;
     if (run.font < 0) {
-      run.classic.resize(hi + 1 - lo);
+      run.classic.resize(hi - lo);
       char* bytes = run.classic.data();
-      for (std::size_t i = lo; i <= hi; ++i) {
+      for (std::size_t i = lo; i < hi; ++i) {
         const char32_t c = text[i];
         *bytes++ = c < 0x80 ? static_cast<char>(c) : factsOf(c).byte;
       }
     } else {
-      shapeRun(text, lo, hi + 1, rtl, script[first], run);
+      shapeRun(text, lo, hi, rtl, script[lo], run);
     }
-    v = w;
+  };
+  if (!bidi) {
+    // Left to right throughout: the runs follow the text.
+    for (std::size_t lo = 0; lo < n;) {
+      const int f = font[lo];
+      std::size_t hi = lo + 1;
+      if (f < 0) {
+        while (hi < n && font[hi] < 0) ++hi;
+      } else {
+        while (hi < n && font[hi] == f && script[hi] == script[lo]) ++hi;
+      }
+      emit(lo, hi, false);
+      lo = hi;
+    }
+  } else {
+    std::size_t v = 0;
+    while (v < n) {
+      const auto first = static_cast<std::size_t>(order[v]);
+      const bool rtl = (levels[first] & 1) != 0;
+      std::size_t lo = first, hi = first;
+      std::size_t w = v + 1;
+      while (w < n) {
+        const auto l = static_cast<std::size_t>(order[w]);
+        const std::size_t expected = rtl ? lo - 1 : hi + 1;
+        if ((rtl && lo == 0) || l != expected || levels[l] != levels[first] ||
+            font[l] != font[first] || (font[l] >= 0 && script[l] != script[first])) {
+          break;
+        }
+        (rtl ? lo : hi) = l;
+        ++w;
+      }
+      emit(lo, hi + 1, rtl);
+      v = w;
+    }
   }
   runs.resize(used);
   return runs;
@@ -492,6 +506,7 @@ void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, boo
   if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
     kept_.assign(kFirstKeptSlots, KeptSlot{});
     keptRecords_.clear();
+    keptRecords_.reserve(kFirstKeptSlots * 32);
     keptCount_ = 0;
   } else if (2 * (keptCount_ + 1) > kept_.size()) {
     // Twice the slots, the records placed anew.
