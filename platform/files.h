@@ -53,6 +53,9 @@ class Output {
   virtual void complete() = 0;
   // Gives the document up: a new file is removed, the output stays as it was.
   virtual void discard() = 0;
+  // Writes bytes again over ones written before, at `offset` from the start;
+  // false when the output cannot take them (a stream). Throws Failure.
+  virtual bool rewrite(std::uint64_t /*offset*/, std::string_view /*bytes*/) { return false; }
 };
 
 // The file operations the program needs. Failures throw platform::Failure.

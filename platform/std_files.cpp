@@ -416,6 +416,21 @@ class NewFile : public Output {
     if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) throw Failure(kRemovedByOthers);
   }
 
+  bool rewrite(std::uint64_t offset, std::string_view bytes) override {
+    if (fd_ < 0) ThrowErrno(EBADF);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                                 static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ThrowErrno(errno);
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
   void complete() override {
     if (fd_ < 0) ThrowErrno(EBADF);
     if (::close(std::exchange(fd_, -1)) != 0) {

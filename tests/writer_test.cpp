@@ -509,8 +509,15 @@ TEST_F(WriterTest, LongLinesLaidOutAsTheyAreReadGiveTheDocumentOfTheWholeLine) {
       std::string(100000, ' ') + words + std::string(150000, ' ') + "\n" + std::string(300000, ' ') + "\n",
       across(std::string("nul\0 ", 5), "\f") + words + "\n" + words + "\f\n" + std::string(kBuffer + 5, '\f') + "\n",
       across("abc", ".") + std::string(200000, 'm') + across("]", "]") + "\n" + std::string(200000, '\\') + "\n",
+      // Tabs, for the layouts that make them blanks, and a tail of them.
+      across("\tab W", "\t") + words + std::string(100000, '\t') + "\n\t \t" + words + " \t\n",
   };
+  // The classic layout and those of option mode's shape settings.
+  const LayoutSettings layouts[] = {{}, {true, 8, true, false}, {false, 4, false, false},
+                                    {true, 0, false, false}, {false, 0, true, false}};
   for (const std::string& text : inputs) {
+   for (const LayoutSettings& layout : layouts) {
+    writer.setLayout(layout);
     input = dir.write("in.txt", text);
     std::string whole;
     for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{7}, std::size_t{4096}}) {
@@ -522,12 +529,15 @@ TEST_F(WriterTest, LongLinesLaidOutAsTheyAreReadGiveTheDocumentOfTheWholeLine) {
         whole = pdf;
         EXPECT_TRUE(testing::QpdfFindings(output).empty()) << text.substr(0, 40);
       } else {
-        EXPECT_TRUE(pdf == whole) << "piece " << piece << " of " << text.substr(0, 40);
+        EXPECT_TRUE(pdf == whole) << "piece " << piece << " of " << text.substr(0, 40) << " with keep "
+                                  << layout.keepSpaces << ", tab " << layout.tabSize << ", fit " << layout.fit;
       }
       // Only the page limit may stop these documents.
       EXPECT_TRUE(clean || messages.texts() == std::vector<std::string>{"Subscript out of range"});
     }
+   }
   }
+  writer.setLayout({});
 }
 
 }  // namespace

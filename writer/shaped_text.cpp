@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/failure.h"
@@ -90,6 +92,10 @@ void PdfWriter::writeShapedText() {
     const bool tabsAreBlanks = layout_.tabSize > 0;
     std::int64_t costs[256];
     for (int c = 0; c < 256; ++c) costs[c] = measure.of(static_cast<char>(c));
+    // So many characters fit even when each is the widest: most lines need no measuring.
+    const std::int64_t widest = *std::max_element(std::begin(costs), std::end(costs));
+    const auto sureFit = static_cast<std::size_t>(widest > 0 ? std::max<std::int64_t>(budget, 0) / widest
+                                                             : std::numeric_limits<std::int64_t>::max());
 
     std::string_view raw;
     std::string transcoded;  // the line in Windows-1252, when it came as UTF-8
@@ -133,11 +139,201 @@ void PdfWriter::writeShapedText() {
       return true;
     };
 
-    while (in->next(raw)) {
+    // Appends text to `out` with its tabs made blanks, each advancing to the next
+    // stop, the stops counted from the start of the line (`x` is the width so far).
+    auto expand = [&](std::string_view text, std::string& out, std::int64_t& x) {
+      for (char c : text) {
+        if (c != '\t') {
+          out += c;
+          x += widths[static_cast<unsigned char>(c)];
+          continue;
+        }
+        const std::int64_t target = (x / tabStop + 1) * tabStop;
+        const auto room = static_cast<std::int32_t>(target - x);
+        if (room % blank != 0) gaps.push_back({out.size(), room % blank});
+        out.append(static_cast<std::size_t>(room / blank), ' ');
+        x = target;
+      }
+    };
+
+    // Cuts pieces that fit from the start of `line`, preferably just after a
+    // break character, and writes them. With `more`, the line goes on beyond
+    // what `line` holds, and the text that does not yet need a cut waits for it.
+    // `restBlank`: nothing but blanks follows `line`. Gives how much of `line`
+    // was written (all of it when the rest of the line is to be dropped,
+    // `dropRest` then true), or nothing when no further page can be had.
+    bool cutOnce = false;
+    auto cutPieces = [&](std::string_view line, bool more, bool restBlank,
+                         bool& dropRest) -> std::optional<std::size_t> {
+      const std::size_t n = line.size();
+      for (std::size_t start = 0;;) {
+        auto cost = [&](std::size_t at) {
+          return costs[static_cast<unsigned char>(line[at])] + (at != start ? gapBefore(at) : 0);
+        };
+        std::int64_t used = 0;
+        std::size_t end = start;
+        if (gaps.empty() && n - start <= sureFit) {
+          end = n;
+        } else if (gaps.empty()) {
+          // Most lines have no tab gaps: each character costs what its byte does.
+          // Costs are never negative, so whole groups that fit are taken at once,
+          // their sums independent of each other, and the last group byte by byte.
+          const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+          while (n - end >= 8) {
+            const unsigned char* b = bytes + end;
+            const std::int64_t group = ((costs[b[0]] + costs[b[1]]) + (costs[b[2]] + costs[b[3]])) +
+                                       ((costs[b[4]] + costs[b[5]]) + (costs[b[6]] + costs[b[7]]));
+            if (used + group > budget) break;
+            used += group;
+            end += 8;
+          }
+          while (end < n) {
+            const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
+            if (used + c > budget) break;
+            used += c;
+            ++end;
+          }
+        } else {
+          while (end < n && used + cost(end) <= budget) used += cost(end++);
+        }
+        if (end == n) {
+          if (more) return start;
+          if (!writePiece(line, start, n)) return std::nullopt;
+          return n;
+        }
+        if (budget < 1) throw Failure(platform::kInvalidArgument);
+        if (end == start) used += cost(end++);  // a character wider than a line gets one alone
+        std::size_t cut = 0;
+        for (std::size_t p = end; p > start && used >= half; --p) {
+          if (IsBreakCharacter(line[p - 1])) {
+            cut = p;
+            break;
+          }
+          used -= cost(p - 1);
+        }
+        if (cut == 0) cut = end;
+        if (!writePiece(line, start, cut)) return std::nullopt;
+        start = cut;
+        cutOnce = true;
+        // Blanks left over at the end of a cut line would only fill lines with nothing.
+        if (restBlank && line.find_first_not_of(' ', start) == std::string_view::npos) {
+          dropRest = true;
+          return n;
+        }
+      }
+    };
+
+    std::string& gathered = gathered_;
+    // A line longer than a piece, looked at once in the file, is laid out as it
+    // is read through a window that holds what is not yet written.
+    auto writeLongShapedLine = [&](const LineFacts& facts, std::uint64_t textEnd) -> bool {
+      if (facts.nul) heldNul_ = true;
+      if (fontSettings_.embed && facts.needsFonts) unshownLines_ += 1;
+      if (facts.formFeeds > 0 && s_.lineno > 0 && !pageBreak(streamstart)) return false;
+      const bool transcode = !facts.ascii && facts.utf8;
+      std::string window;
+      std::string pending;
+      std::int64_t x = 0;
+      std::uint64_t at = 0;  // offset in the line of the next byte read
+      bool leading = !layout_.keepSpaces;
+      bool dropRest = false;
+      gaps.clear();
+      cutOnce = false;
+      auto feed = [&](std::string_view part) -> bool {
+        const std::uint64_t from = at;
+        at += part.size();
+        if (dropRest) return true;
+        // Without kept blanks, those at the end are dropped here.
+        if (!layout_.keepSpaces) {
+          if (from >= textEnd) return true;
+          if (at > textEnd) part = part.substr(0, static_cast<std::size_t>(textEnd - from));
+        }
+        if (transcode) {
+          transcoded.clear();
+          AppendWindows1252(transcoded, pending, part);
+          part = transcoded;
+        }
+        if (facts.formFeeds > 0 && part.find('\f') != std::string_view::npos) {
+          if (part.data() != transcoded.data()) transcoded.assign(part);
+          std::erase(transcoded, '\f');
+          part = transcoded;
+        }
+        if (leading) {
+          std::size_t first = 0;
+          while (first < part.size() && IsBlankOrTab(part[first], tabsAreBlanks)) ++first;
+          if (first < part.size()) leading = false;
+          part.remove_prefix(first);
+        }
+        if (tabsAreBlanks) {
+          expand(part, window, x);
+        } else {
+          window.append(part);
+        }
+        const auto done = cutPieces(window, true, at >= textEnd, dropRest);
+        if (!done) return false;
+        window.erase(0, *done);
+        std::erase_if(gaps, [&](const Gap& g) { return g.at < *done; });
+        for (Gap& g : gaps) g.at -= *done;
+        return true;
+      };
+      auto feedPieces = [&](std::string_view part) -> bool {
+        const std::size_t size = std::min<std::size_t>(linePiece_, 32 * 1024);
+        while (!part.empty()) {
+          const std::size_t n = std::min(part.size(), size);
+          if (!feed(part.substr(0, n))) return false;
+          part.remove_prefix(n);
+        }
+        return true;
+      };
+      if (!feedPieces(gathered)) return false;
+      gathered.clear();
+      std::string_view part;
+      bool ends = false;
+      while (!ends && in->nextPart(part, ends)) {
+        if (!feedPieces(part)) return false;
+      }
+      // A line of nothing but form feeds shows nothing; a cut line whose rest
+      // is blank is done.
+      if (dropRest || facts.length == facts.formFeeds) return true;
+      if (cutOnce && window.find_first_not_of(' ') == std::string::npos) return true;
+      bool unused = false;
+      return cutPieces(window, false, true, unused).has_value();
+    };
+
+    bool whole = true;
+    while (nextLine(*in, raw, gathered, whole)) {
+      if (!whole) {
+        LineFacts facts;
+        std::uint64_t textEnd = 0;  // just past the last byte that does not vanish as a blank
+        std::uint64_t offset = 0;
+        const bool seen = in->scanLine([&](std::string_view block) {
+          facts.add(block);
+          for (std::size_t i = block.size(); i-- > 0;) {
+            const char c = block[i];
+            if (c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t')) {
+              textEnd = offset + i + 1;
+              break;
+            }
+          }
+          offset += block.size();
+        });
+        facts.finish();
+        if (seen && facts.needsFonts && lateFonts_) embedFromHere();
+        if (seen && !(embedding_ && facts.needsFonts)) {
+          if (!writeLongShapedLine(facts, textEnd)) return;
+          continue;
+        }
+        // A stream cannot be looked at twice, and text in embedded fonts is
+        // shaped whole: the line is held.
+        std::string_view part;
+        bool ends = false;
+        while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        raw = gathered;
+      }
       if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       std::string_view line = raw;
       if (!IsAscii(line)) {
-        if (embedding_ && TextNeedingFonts(raw, wide)) {
+        if (canEmbed(raw) && TextNeedingFonts(raw, wide)) {
           if (!writeShapedFontLine(wide, streamstart)) return;
           continue;
         }
@@ -164,74 +360,13 @@ void PdfWriter::writeShapedText() {
       }
       gaps.clear();
       if (tabsAreBlanks && line.find('\t') != std::string_view::npos) {
-        // Each tab advances to the next stop, the stops counted from the start of the line.
         expanded.clear();
         std::int64_t x = 0;
-        for (char c : line) {
-          if (c != '\t') {
-            expanded += c;
-            x += widths[static_cast<unsigned char>(c)];
-            continue;
-          }
-          const std::int64_t target = (x / tabStop + 1) * tabStop;
-          const auto room = static_cast<std::int32_t>(target - x);
-          if (room % blank != 0) gaps.push_back({expanded.size(), room % blank});
-          expanded.append(static_cast<std::size_t>(room / blank), ' ');
-          x = target;
-        }
+        expand(line, expanded, x);
         line = expanded;
       }
-
-      // Cut pieces that fit, preferably just after a break character.
-      const std::size_t n = line.size();
-      for (std::size_t start = 0;;) {
-        auto cost = [&](std::size_t at) {
-          return costs[static_cast<unsigned char>(line[at])] + (at != start ? gapBefore(at) : 0);
-        };
-        std::int64_t used = 0;
-        std::size_t end = start;
-        if (gaps.empty()) {
-          // Most lines have no tab gaps: each character costs what its byte does.
-          // Costs are never negative, so whole groups that fit are taken at once,
-          // their sums independent of each other, and the last group byte by byte.
-          const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-          while (n - end >= 8) {
-            const unsigned char* b = bytes + end;
-            const std::int64_t group = ((costs[b[0]] + costs[b[1]]) + (costs[b[2]] + costs[b[3]])) +
-                                       ((costs[b[4]] + costs[b[5]]) + (costs[b[6]] + costs[b[7]]));
-            if (used + group > budget) break;
-            used += group;
-            end += 8;
-          }
-          while (end < n) {
-            const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
-            if (used + c > budget) break;
-            used += c;
-            ++end;
-          }
-        } else {
-          while (end < n && used + cost(end) <= budget) used += cost(end++);
-        }
-        if (end == n) {
-          if (!writePiece(line, start, n)) return;
-          break;
-        }
-        if (budget < 1) throw Failure(platform::kInvalidArgument);
-        if (end == start) used += cost(end++);  // a character wider than a line gets one alone
-        std::size_t cut = 0;
-        for (std::size_t p = end; p > start && used >= half; --p) {
-          if (IsBreakCharacter(line[p - 1])) {
-            cut = p;
-            break;
-          }
-          used -= cost(p - 1);
-        }
-        if (cut == 0) cut = end;
-        if (!writePiece(line, start, cut)) return;
-        start = cut;
-        // Blanks left over at the end of a cut line would only fill lines with nothing.
-        if (line.find_first_not_of(' ', start) == std::string_view::npos) break;
-      }
+      bool dropRest = false;
+      if (!cutPieces(line, false, true, dropRest)) return;
     }
     in.reset();
     closeLastPage(streamstart);

@@ -107,6 +107,8 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   fonts_.reset();
   fontSelectors_.clear();
   noFonts_ = false;
+  lateFonts_ = false;
+  tooLate_ = false;
   whyNoFonts_.clear();
   if (!FileExists(filename)) {
     reportAbout(filename, namesFiles_ ? files_.whyNoText(filename) : "",
@@ -132,13 +134,15 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
     s_.title = TextTitle;
     s_.outfile = outputfile;
     // The header names the version, so the input is looked at once before it.
-    if (fontSettings_.embed && fontSettings_.rereadable &&
-        files_.isOrdinaryFile(filename) && inputNeedsFonts()) {
+    const bool lookFirst =
+        fontSettings_.embed && fontSettings_.rereadable && files_.isOrdinaryFile(filename);
+    if (lookFirst && inputNeedsFonts()) {
       FontModule* module = fontSettings_.module ? fontSettings_.module(whyNoFonts_) : nullptr;
       if (module != nullptr) fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
       embedding_ = fonts_ != nullptr;
       noFonts_ = !embedding_;
     }
+    lateFonts_ = fontSettings_.embed && !lookFirst;
   } catch (const std::exception& e) {
     reportFailure(e);
     return false;
@@ -506,10 +510,12 @@ bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, c
     AppendEscaped(window, part);
     return cutPieces();
   };
-  // Every part in pieces of at most linePiece_ bytes, so that the window stays small.
+  // Every part in small pieces, so that the window stays small enough to stay
+  // in the cache; the cuts do not depend on the size of the pieces.
+  const std::size_t feedSize = std::min<std::size_t>(linePiece_, 32 * 1024);
   auto feedPieces = [&](std::string_view part) -> bool {
     while (!part.empty()) {
-      const std::size_t n = std::min(part.size(), linePiece_);
+      const std::size_t n = std::min(part.size(), feedSize);
       if (!feed(part.substr(0, n))) return false;
       part.remove_prefix(n);
     }
@@ -547,13 +553,15 @@ void PdfWriter::writetext() {
     std::string_view raw;
     std::string line;  // reused for every line that needs it, so that its storage is too
     std::u32string wide;  // the characters of a line that needs fonts, likewise
-    std::string gathered;
+    // Kept from one conversion to the next, as a batch converts many.
+    std::string& gathered = gathered_;
     bool whole = true;
     while (nextLine(*in, raw, gathered, whole)) {
       if (!whole) {
         LineFacts facts;
         const bool seen = in->scanLine([&](std::string_view block) { facts.add(block); });
         facts.finish();
+        if (seen && facts.needsFonts && lateFonts_) embedFromHere();
         if (seen && !(embedding_ && facts.needsFonts)) {
           if (facts.nul) heldNul_ = true;
           s_.lineno += 1;
@@ -577,7 +585,7 @@ void PdfWriter::writetext() {
       if (s_.lineno >= s_.linesperpage || hasFormFeed) {
         if (!pageBreak(streamstart)) return;
       }
-      if (embedding_) {
+      if (canEmbed(raw)) {
         if (TextNeedingFonts(raw, wide)) {
           if (!writeShapedLine(wide, hasFormFeed, streamstart)) return;
           continue;
@@ -937,6 +945,47 @@ void PdfWriter::failText(const std::exception& e, std::int64_t streamstart) {
   if (pageOpen_) closeLastPage(streamstart);
 }
 
+bool PdfWriter::canEmbed(std::string_view raw) {
+  if (embedding_) return true;
+  return lateFonts_ && TextNeedingFonts(raw) && embedFromHere();
+}
+
+bool PdfWriter::embedFromHere() {
+  lateFonts_ = false;  // asked once
+  if (writeFailed_) return false;
+  FontModule* module = fontSettings_.module ? fontSettings_.module(whyNoFonts_) : nullptr;
+  if (module != nullptr) fonts_ = module->open(s_.fontname, fontSettings_.fontFile);
+  if (!fonts_) {
+    noFonts_ = true;
+    return false;
+  }
+  // The header must say PDF 1.3: in the buffer while nothing was written,
+  // else in what was written, where the output can take it.
+  constexpr std::string_view kOld = "%PDF-1.2";
+  constexpr std::string_view kNew = "%PDF-1.3";
+  bool said = false;
+  if (!output_) {
+    said = s_.buffer.starts_with(kOld);
+    if (said) s_.buffer.replace(0, kNew.size(), kNew);
+  } else {
+    try {
+      said = output_->rewrite(0, kNew);
+    } catch (const std::exception& e) {
+      writeFailure(e.what());
+      return false;
+    }
+  }
+  if (!said) {
+    fonts_.reset();
+    tooLate_ = true;
+    return false;
+  }
+  // The Resources object written before the first page names F1 alone; the
+  // one written after the last page takes its number, and the table its place.
+  embedding_ = true;
+  return true;
+}
+
 void PdfWriter::noteUnshown(std::string_view raw) {
   if (fontSettings_.embed && TextNeedingFonts(raw)) unshownLines_ += 1;
 }
@@ -947,9 +996,11 @@ void PdfWriter::reportUnshown() {
   if (noFonts_) {
     why = "the fonts cannot be loaded";
     if (!whyNoFonts_.empty()) why += " (" + whyNoFonts_ + ")";
+  } else if (tooLate_) {
+    why = "the first such line came after the start of the PDF had gone to a stream, too late to "
+          "embed fonts";
   } else {
-    why = "fonts are embedded only for an input that can be read twice (a file, not standard "
-          "input or a pipe)";
+    why = "the input changed after it was first read";
   }
   const std::string text = std::to_string(unshownLines_) +
                            (unshownLines_ == 1 ? " line holds" : " lines hold") +

@@ -78,8 +78,10 @@ struct LayoutSettings {
 struct FontSettings {
   bool embed = false;
   std::optional<std::string> fontFile;
-  // The fonts are chosen by a first reading of the input, which a stream
-  // (standard input, a pipe) does not allow: its lines keep "?" and a warning.
+  // Whether the input may be read twice: a file is looked at once before its
+  // header is written, to say PDF 1.3 when it needs fonts. A stream (standard
+  // input, a pipe) is read once, and its fonts are opened at the first line
+  // that needs them, the header then being changed where it can still be.
   bool rereadable = true;
   // Gives the font module at the first input that needs it; null when it
   // cannot be had (with `error` saying why, or empty when that was told
@@ -219,6 +221,10 @@ class PdfWriter {
   void writeStream(std::int32_t object, std::initializer_list<std::string_view> entries,
                    std::string_view data);
   void reportMissingGlyphs();
+  // Whether a line's text is shown in embedded fonts; for an input not looked
+  // at before, the fonts are opened at the first line that needs them.
+  bool canEmbed(std::string_view raw);
+  bool embedFromHere();
   // Counts a line whose characters beyond Windows-1252 are shown as "?".
   void noteUnshown(std::string_view raw);
   void reportUnshown();
@@ -232,6 +238,7 @@ class PdfWriter {
   bool heldNul_ = false;      // a line of the input held a NUL byte
   bool namesFiles_ = false;
   std::size_t linePiece_ = std::size_t{1} << 20;
+  std::string gathered_;  // the first piece of a long line
   bool failed_ = false;       // some failure was reported during this conversion
   bool spoiled_ = false;      // ... other than the page limit: the document is not kept
   bool writeFailed_ = false;  // a flush failed; later flushes write nothing
@@ -242,6 +249,8 @@ class PdfWriter {
   std::unique_ptr<FontEngine> fonts_;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
   std::string shownLine_;                   // scratch for one output line of shown text
+  bool lateFonts_ = false;  // the fonts may still be opened at a line that needs them
+  bool tooLate_ = false;    // ... but the header had gone to a stream by then
   bool noFonts_ = false;    // this document needs fonts that could not be had ...
   std::string whyNoFonts_;  // ... for this reason, when it is told
 };

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdio>
-#include <regex>
 #include <sstream>
 
 namespace scrivane::testing {
@@ -75,20 +74,32 @@ std::vector<std::vector<std::string>> ShownStrings(const std::string& pdf) {
   return pages;
 }
 
+namespace {
+
+// The number in attribute `name="..."` of an element, or -1 when it has none.
+double Attribute(const std::string& element, const std::string& name) {
+  const std::size_t at = element.find(" " + name + "=\"");
+  if (at == std::string::npos) return -1;
+  return std::stod(element.substr(at + name.size() + 3));
+}
+
+}  // namespace
+
 std::vector<Page> Words(const std::string& pdf) {
   const std::string html = RunCommand("pdftotext -bbox " + ShellQuote(pdf) + " -").output;
-  const std::regex page(R"re(<page width="([0-9.]+)" height="([0-9.]+)">)re");
-  const std::regex word(
-      R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="[0-9.]+">([^<]*)</word>)re");
   std::vector<Page> pages;
   std::istringstream lines(html);
   for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, page)) {
-      pages.push_back({std::stod(m[1]), std::stod(m[2]), {}});
-    } else if (std::regex_search(line, m, word) && !pages.empty()) {
-      pages.back().words.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4]});
+    if (line.find("<page ") != std::string::npos) {
+      pages.push_back({Attribute(line, "width"), Attribute(line, "height"), {}});
+      continue;
     }
+    const std::size_t open = line.find("<word ");
+    const std::size_t text = line.find('>', open);
+    const std::size_t close = line.find("</word>", text);
+    if (open == std::string::npos || close == std::string::npos || pages.empty()) continue;
+    pages.back().words.push_back({Attribute(line, "xMin"), Attribute(line, "yMin"), Attribute(line, "xMax"),
+                                  line.substr(text + 1, close - text - 1)});
   }
   return pages;
 }
