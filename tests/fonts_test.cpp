@@ -333,6 +333,17 @@ TEST_F(FontsTest, ReusedShapesGiveWhatShapingAnewGives) {
   // lacks the second one. The line with the same letter alone comes first.
   lines.emplace_back(U"ب");
   lines.emplace_back(U"ب\u08A1ب ب");
+  // Direction set by explicit embeddings, overrides and isolates alone.
+  lines.emplace_back(U"abc \u202Bαβγ δε\u202C ζη");
+  lines.emplace_back(U"\u202Eαβγ Мир\u202C 中文");
+  lines.emplace_back(U"x \u2067αβ γ\u2069 y \u2068ab\u2069");
+  // More distinct words than the table of kept runs starts with room for,
+  // each twice, so that it grows while runs are kept and found.
+  for (char32_t k = 0; k < 1500; ++k) {
+    std::u32string word = {U'α' + k % 24, U'β' + k / 24 % 24, U'Ж' + k / 576, U' ', U'中' + k};
+    lines.push_back(word);
+    lines.push_back(word + U" " + word);
+  }
   // The installed fonts, then fonts first that kern by GPOS (with no old
   // 'kern' table) and that lack some Arabic letters.
   for (const std::optional<std::string>& fontFile :

@@ -443,7 +443,11 @@ bool FontSet::candidateHas(std::size_t k, char32_t c, bool remember) {
   if (cand.failed) return false;
   std::uint8_t* known = nullptr;
   if (remember && c < 0x10000) {
-    if (cand.hasInPlane0.empty()) cand.hasInPlane0.assign(0x10000, 0);
+    if (cand.hasInPlane0.empty()) {
+      cand.hasInPlane0.assign(0x10000, 0);
+      if (hasInPlane0_.size() <= k) hasInPlane0_.resize(k + 1, nullptr);
+      hasInPlane0_[k] = cand.hasInPlane0.data();
+    }
     known = &cand.hasInPlane0[c];
     if (*known != 0) return *known == 1;
   }
@@ -456,7 +460,7 @@ bool FontSet::candidateHas(std::size_t k, char32_t c, bool remember) {
   return has;
 }
 
-int FontSet::fontFor(char32_t c, int preferred) {
+int FontSet::chooseFont(char32_t c, int preferred) {
   if (preferred >= 0 && static_cast<std::size_t>(preferred) < candidates_.size() &&
       candidateHas(static_cast<std::size_t>(preferred), c, /*remember=*/true)) {
     return preferred;

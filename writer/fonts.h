@@ -93,7 +93,14 @@ class FontSet {
 
   // The font that draws a character (preferring `preferred` when it has it), or
   // -1 when no installed font has it.
-  int fontFor(char32_t c, int preferred);
+  int fontFor(char32_t c, int preferred) {
+    // Most characters stay in the font before them, known to have them.
+    if (preferred >= 0 && c < 0x10000 && static_cast<std::size_t>(preferred) < hasInPlane0_.size()) {
+      const std::uint8_t* has = hasInPlane0_[static_cast<std::size_t>(preferred)];
+      if (has != nullptr && has[c] == 1) return preferred;
+    }
+    return chooseFont(c, preferred);
+  }
   // The font that draws missing glyphs as its box; -1 when there is no font at all.
   int fallbackFont();
   EmbeddedFont& font(int index);
@@ -108,9 +115,13 @@ class FontSet {
   // every character (the preferred ones).
   bool candidateHas(std::size_t k, char32_t c, bool remember = false);
   EmbeddedFont* load(std::size_t k);
+  int chooseFont(char32_t c, int preferred);
 
   std::vector<std::unique_ptr<Candidate>> candidates_;
   std::vector<int> usedOrder_;
+  // Each candidate's table of what it has of the Basic Multilingual Plane
+  // (Candidate::hasInPlane0), once made; null before.
+  std::vector<const std::uint8_t*> hasInPlane0_;
   // The font chosen for a character without a preference: for the Basic
   // Multilingual Plane by a table (kUnchosen until asked), beyond it by a map.
   std::vector<std::int32_t> chosenInPlane0_;

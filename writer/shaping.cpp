@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "writer/text.h"
 
@@ -30,28 +31,26 @@ bool IsMark(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
-// The script of a character, from a table for ASCII.
-hb_script_t ScriptOf(hb_unicode_funcs_t* u, char32_t c) {
-  static const auto ascii = [u] {
-    std::array<hb_script_t, 0x80> table{};
-    for (char32_t a = 0; a < 0x80; ++a) table[a] = hb_unicode_script(u, a);
-    return table;
-  }();
-  return c < 0x80 ? ascii[c] : hb_unicode_script(u, c);
-}
-
 // Runs of at most this many characters are kept once shaped, in a table of
 // this many slots (a power of two).
 constexpr std::size_t kLongestCachedRun = 32;
 constexpr std::size_t kKeptSlots = 1 << 15;
+// The table starts with this many slots and grows up to kKeptSlots.
+constexpr std::size_t kFirstKeptSlots = 1 << 10;
+// The words of a kept run's record before its characters.
+constexpr std::size_t kKeptHeader = 8;
 
-// FNV-1a over the characters.
-std::uint64_t HashOf(std::u32string_view text) {
+// FNV-1a over a run's key: its font, script and direction, then its characters.
+std::uint64_t HashOf(int font, std::uint32_t script, bool rtl, std::u32string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (const char32_t c : text) {
+  auto mix = [&](char32_t c) {
     hash ^= c;
     hash *= 1099511628211ull;
-  }
+  };
+  mix(static_cast<char32_t>(font));
+  mix(static_cast<char32_t>(script));
+  mix(rtl ? U'r' : U'l');
+  for (const char32_t c : text) mix(c);
   return hash;
 }
 
@@ -179,6 +178,28 @@ LineShaper::~LineShaper() {
   hb_buffer_destroy(buffer_);
 }
 
+LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
+  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
+  CharFacts f;
+  f.script = hb_unicode_script(u, c);
+  if (Windows1252Byte(c, f.byte)) f.flags |= kClassic;
+  if (IsMark(u, c)) f.flags |= kMark;
+  if (IsResolvedScript(static_cast<hb_script_t>(f.script))) f.flags |= kResolved;
+  const FriBidiCharType t = fribidi_get_bidi_type(static_cast<FriBidiChar>(c));
+  if (FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
+      (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0) {
+    f.flags |= kNeedsBidi;
+  }
+  return f;
+}
+
+const std::unique_ptr<LineShaper::CharFacts[]>& LineShaper::fillBlock(std::size_t block) {
+  auto facts = std::make_unique<CharFacts[]>(0x100);
+  for (char32_t k = 0; k < 0x100; ++k) facts[k] = factsFor(static_cast<char32_t>(block << 8) + k);
+  factBlocks_[block] = std::move(facts);
+  return factBlocks_[block];
+}
+
 const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
   std::vector<ShownRun>& runs = runs_;
@@ -187,54 +208,63 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
     runs.clear();
     return runs;
   }
-  hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
-  const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
-  const auto length = static_cast<FriBidiStrIndex>(n);
 
-  // Embedding levels and the visual order, only where something runs right to left.
-  static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
-                sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
-                sizeof(FriBidiStrIndex) == sizeof(std::int32_t));
-  types_.resize(n);
-  auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
-  fribidi_get_bidi_types(chars, length, types);
-  levels_.assign(n, 0);
-  auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
-  order_.resize(n);
-  auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
-  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
-  const bool bidi = std::any_of(types, types + n, [](FriBidiCharType t) {
-    return FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
-           (t & (FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE)) != 0;
-  });
+  // What each character is; whether anything runs right to left.
+  script_.resize(n);
+  flags_.resize(n);
+  std::uint32_t* script = script_.data();
+  std::uint8_t* flags = flags_.data();
+  std::uint8_t any = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const CharFacts& f = factsOf(text[i]);
+    script[i] = f.script;
+    flags[i] = f.flags;
+    any |= f.flags;
+  }
+
+  // Embedding levels and the visual order, only where something runs right to
+  // left; elsewhere every level is 0 and the visual order is the text's.
+  const bool bidi = (any & kNeedsBidi) != 0;
   if (bidi) {
-    std::vector<FriBidiBracketType> brackets(n);
-    fribidi_get_bracket_types(chars, length, types, brackets.data());
+    const auto* chars = reinterpret_cast<const FriBidiChar*>(text.data());
+    const auto length = static_cast<FriBidiStrIndex>(n);
+    static_assert(sizeof(FriBidiCharType) == sizeof(std::uint32_t) &&
+                  sizeof(FriBidiLevel) == sizeof(std::int8_t) &&
+                  sizeof(FriBidiStrIndex) == sizeof(std::int32_t) &&
+                  sizeof(FriBidiBracketType) == sizeof(std::uint32_t));
+    types_.resize(n);
+    auto* types = reinterpret_cast<FriBidiCharType*>(types_.data());
+    fribidi_get_bidi_types(chars, length, types);
+    levels_.assign(n, 0);
+    auto* levels = reinterpret_cast<FriBidiLevel*>(levels_.data());
+    order_.resize(n);
+    auto* order = reinterpret_cast<FriBidiStrIndex*>(order_.data());
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
+    brackets_.resize(n);
+    auto* brackets = reinterpret_cast<FriBidiBracketType*>(brackets_.data());
+    fribidi_get_bracket_types(chars, length, types, brackets);
     FriBidiParType base = FRIBIDI_PAR_ON;
-    if (fribidi_get_par_embedding_levels_ex(types, brackets.data(), length, &base, levels) == 0 ||
+    if (fribidi_get_par_embedding_levels_ex(types, brackets, length, &base, levels) == 0 ||
         fribidi_reorder_line(0, types, length, 0, base, levels, nullptr, order) == 0) {
       std::fill(levels, levels + n, 0);
       for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<FriBidiStrIndex>(i);
     }
   }
+  const std::int8_t* levels = levels_.data();
+  const std::int32_t* order = order_.data();
+  auto levelAt = [&](std::size_t i) -> std::int8_t { return bidi ? levels[i] : 0; };
 
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
   // has it, staying with the font before where that one has it too.
   font_.assign(n, -1);
-  std::vector<int>& font = font_;
-  script_.assign(n, HB_SCRIPT_COMMON);
-  std::vector<std::uint32_t>& script = script_;
+  int* font = font_.data();
   int previous = -1;
-  bool nextIsMark = IsMark(u, text[0]);
   for (std::size_t i = 0; i < n; ++i) {
+    const bool mark = (flags[i] & kMark) != 0;
+    const bool joinedToNext = i + 1 < n && (flags[i + 1] & (kMark | kClassic)) == kMark;
+    if ((levelAt(i) & 1) == 0 && !joinedToNext && !mark && (flags[i] & kClassic) != 0) continue;
     const char32_t c = text[i];
-    script[i] = ScriptOf(u, c);
-    const bool mark = nextIsMark;
-    nextIsMark = i + 1 < n && IsMark(u, text[i + 1]);
-    char byte;
-    const bool joinedToNext = nextIsMark && !Windows1252Byte(text[i + 1], byte);
-    if ((levels[i] & 1) == 0 && !joinedToNext && !mark && Windows1252Byte(c, byte)) continue;
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
     if (chosen < 0) {
@@ -250,57 +280,78 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   }
   // Characters common to every script shape with their neighbours: the script
   // before them, or after them at the start of the line.
-  hb_script_t last = HB_SCRIPT_COMMON;
+  auto last = static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
+  bool unresolved = false;
   for (std::size_t i = 0; i < n; ++i) {
-    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
-      last = static_cast<hb_script_t>(script[i]);
+    if ((flags[i] & kResolved) != 0) {
+      last = script[i];
     } else {
       script[i] = last;
+      unresolved = true;
     }
   }
-  hb_script_t next = HB_SCRIPT_COMMON;
-  for (std::size_t i = n; i-- > 0;) {
-    if (IsResolvedScript(static_cast<hb_script_t>(script[i]))) {
-      next = static_cast<hb_script_t>(script[i]);
-    } else {
-      script[i] = next;
-    }
+  // At the start of the line, up to the first resolved script.
+  if (unresolved) {
+    std::size_t firstResolved = 0;
+    while (firstResolved < n && (flags[firstResolved] & kResolved) == 0) ++firstResolved;
+    const std::uint32_t next =
+        firstResolved < n ? script[firstResolved] : static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
+    for (std::size_t i = 0; i < firstResolved; ++i) script[i] = next;
   }
 
   // Runs in visual order: neighbours on the page with the same level, font and
   // script that are also neighbours in the text.
-  std::size_t v = 0;
-  while (v < n) {
-    const auto first = static_cast<std::size_t>(order[v]);
-    const bool rtl = (levels[first] & 1) != 0;
-    std::size_t lo = first, hi = first;
-    std::size_t w = v + 1;
-    while (w < n) {
-      const auto l = static_cast<std::size_t>(order[w]);
-      const std::size_t expected = rtl ? lo - 1 : hi + 1;
-      if ((rtl && lo == 0) || l != expected || levels[l] != levels[first] ||
-          font[l] != font[first] || (font[l] >= 0 && script[l] != script[first])) {
-        break;
-      }
-      (rtl ? lo : hi) = l;
-      ++w;
-    }
+  auto emit = [&](std::size_t lo, std::size_t hi, bool rtl) {
     if (used == runs.size()) runs.emplace_back();
     ShownRun& run = runs[used++];
-    run.font = font[first];
+    run.font = font[lo];
     run.classic.clear();
     run.glyphs.clear();
     run.after = 0;
     if (run.font < 0) {
-      for (std::size_t i = lo; i <= hi; ++i) {
-        char byte;
-        Windows1252Byte(text[i], byte);
-        run.classic.push_back(byte);
+      run.classic.resize(hi - lo);
+      char* bytes = run.classic.data();
+      for (std::size_t i = lo; i < hi; ++i) {
+        const char32_t c = text[i];
+        *bytes++ = c < 0x80 ? static_cast<char>(c) : factsOf(c).byte;
       }
     } else {
-      shapeRun(text, lo, hi + 1, rtl, script[first], run);
+      shapeRun(text, lo, hi, rtl, script[lo], run);
     }
-    v = w;
+  };
+  if (!bidi) {
+    // Left to right throughout: the runs follow the text.
+    for (std::size_t lo = 0; lo < n;) {
+      const int f = font[lo];
+      std::size_t hi = lo + 1;
+      if (f < 0) {
+        while (hi < n && font[hi] < 0) ++hi;
+      } else {
+        while (hi < n && font[hi] == f && script[hi] == script[lo]) ++hi;
+      }
+      emit(lo, hi, false);
+      lo = hi;
+    }
+  } else {
+    std::size_t v = 0;
+    while (v < n) {
+      const auto first = static_cast<std::size_t>(order[v]);
+      const bool rtl = (levels[first] & 1) != 0;
+      std::size_t lo = first, hi = first;
+      std::size_t w = v + 1;
+      while (w < n) {
+        const auto l = static_cast<std::size_t>(order[w]);
+        const std::size_t expected = rtl ? lo - 1 : hi + 1;
+        if ((rtl && lo == 0) || l != expected || levels[l] != levels[first] ||
+            font[l] != font[first] || (font[l] >= 0 && script[l] != script[first])) {
+          break;
+        }
+        (rtl ? lo : hi) = l;
+        ++w;
+      }
+      emit(lo, hi + 1, rtl);
+      v = w;
+    }
   }
   runs.resize(used);
   return runs;
@@ -316,19 +367,15 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   // second time, so that the many runs that come once (most of any CJK text)
   // leave the table small; long runs seldom come again and are not kept.
   const bool contextFree = reuse_ && ShapesWithoutContext(script);
+  const std::u32string_view chars = text.substr(lo, hi - lo);
   bool keep = false;
   std::uint64_t hash = 0;
   if (contextFree && hi - lo <= kLongestCachedRun) {
-    key_.clear();
-    key_.push_back(static_cast<char32_t>(run.font));
-    key_.push_back(static_cast<char32_t>(script));
-    key_.push_back(rtl ? U'r' : U'l');
-    key_.append(text.substr(lo, hi - lo));
-    hash = HashOf(key_);
-    if (const KeptRun* kept = findKept(hash)) {
-      run.glyphs.assign(keptGlyphs_.begin() + kept->glyphsAt,
-                        keptGlyphs_.begin() + kept->glyphsAt + kept->glyphCount);
-      run.after = kept->after;
+    hash = HashOf(run.font, script, rtl, chars);
+    if (const std::uint32_t* kept = findKept(hash, run.font, script, rtl, chars)) {
+      run.glyphs.resize(kept[3]);
+      std::memcpy(static_cast<void*>(run.glyphs.data()), kept + kKeptHeader + kept[2], kept[3] * sizeof(ShownRun::Glyph));
+      run.after = static_cast<std::int32_t>(kept[4]);
       return;
     }
     if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
@@ -337,8 +384,12 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
     seen = hash;
   }
 
+  if (contextFree && !rtl && joinCharacters(text, lo, hi, script, run)) {
+    if (keep) keepRun(hash, run.font, script, rtl, chars, run);
+    return;
+  }
   EmbeddedFont& font = fonts_.font(run.font);
-  if (!(contextFree && !rtl && joinCharacters(text, lo, hi, script, run.font))) {
+  {
     hb_buffer_clear_contents(buffer_);
     hb_buffer_add_utf32(buffer_, reinterpret_cast<const std::uint32_t*>(text.data()),
                         static_cast<int>(text.size()), static_cast<unsigned>(lo),
@@ -419,76 +470,109 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   }
   run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
 
-  if (keep) keepRun(hash, run);
+  if (keep) keepRun(hash, run.font, script, rtl, chars, run);
 }
 
-const LineShaper::KeptRun* LineShaper::findKept(std::uint64_t hash) const {
+const std::uint32_t* LineShaper::findKept(std::uint64_t hash, int font, std::uint32_t script,
+                                          bool rtl, std::u32string_view chars) const {
   if (kept_.empty()) return nullptr;
   const std::size_t mask = kept_.size() - 1;
+  const auto check = static_cast<std::uint32_t>(hash >> 32);
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const KeptRun& k = kept_[slot];
-    if (k.keyLength == 0) return nullptr;
-    if (k.hash == hash && k.keyLength == key_.size() &&
-        std::equal(key_.begin(), key_.end(), keptKeys_.begin() + k.keyAt)) {
-      return &k;
+    const KeptSlot& k = kept_[slot];
+    if (k.at == 0) return nullptr;
+    if (k.check != check) continue;
+    const std::uint32_t* r = keptRecords_.data() + (k.at - 1);
+    if (r[0] == static_cast<std::uint32_t>(hash) && r[2] == chars.size() &&
+        r[5] == static_cast<std::uint32_t>(font) && r[6] == script && r[7] == (rtl ? 1u : 0u) &&
+        std::equal(chars.begin(), chars.end(), r + kKeptHeader,
+                   [](char32_t c, std::uint32_t k) { return static_cast<std::uint32_t>(c) == k; })) {
+      return r;
     }
   }
 }
 
-void LineShaper::keepRun(std::uint64_t hash, const ShownRun& run) {
-  // The kept runs stay within a bound: when the table is half full, they are
-  // let go and kept anew.
-  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
-    kept_.assign(kKeptSlots, KeptRun{});
-    keptKeys_.clear();
-    keptGlyphs_.clear();
-    keptCount_ = 0;
-  }
+void LineShaper::placeKept(std::uint64_t hash, std::uint32_t at) {
   const std::size_t mask = kept_.size() - 1;
   std::size_t slot = hash & mask;
-  while (kept_[slot].keyLength != 0) slot = (slot + 1) & mask;
-  KeptRun& k = kept_[slot];
-  k.hash = hash;
-  k.keyAt = static_cast<std::uint32_t>(keptKeys_.size());
-  k.keyLength = static_cast<std::uint32_t>(key_.size());
-  k.glyphsAt = static_cast<std::uint32_t>(keptGlyphs_.size());
-  k.glyphCount = static_cast<std::uint32_t>(run.glyphs.size());
-  k.after = run.after;
-  keptKeys_.insert(keptKeys_.end(), key_.begin(), key_.end());
-  keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
+  while (kept_[slot].at != 0) slot = (slot + 1) & mask;
+  kept_[slot] = {static_cast<std::uint32_t>(hash >> 32), at + 1};
+}
+
+void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+                         std::u32string_view chars, const ShownRun& run) {
+  // The kept runs stay within a bound: when half of kKeptSlots are taken,
+  // they are let go and kept anew.
+  if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
+    kept_.assign(kFirstKeptSlots, KeptSlot{});
+    keptRecords_.clear();
+    keptRecords_.reserve(kFirstKeptSlots * 32);
+    keptCount_ = 0;
+  } else if (2 * (keptCount_ + 1) > kept_.size()) {
+    // Twice the slots, the records placed anew.
+    kept_.assign(2 * kept_.size(), KeptSlot{});
+    for (std::size_t at = 0; at < keptRecords_.size();) {
+      const std::uint32_t* r = keptRecords_.data() + at;
+      placeKept((static_cast<std::uint64_t>(r[1]) << 32) | r[0], static_cast<std::uint32_t>(at));
+      at += kKeptHeader + r[2] + r[3] * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
+    }
+  }
+  static_assert(sizeof(ShownRun::Glyph) % sizeof(std::uint32_t) == 0);
+  const std::size_t at = keptRecords_.size();
+  const std::size_t glyphWords = run.glyphs.size() * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
+  keptRecords_.resize(at + kKeptHeader + chars.size() + glyphWords);
+  std::uint32_t* r = keptRecords_.data() + at;
+  r[0] = static_cast<std::uint32_t>(hash);
+  r[1] = static_cast<std::uint32_t>(hash >> 32);
+  r[2] = static_cast<std::uint32_t>(chars.size());
+  r[3] = static_cast<std::uint32_t>(run.glyphs.size());
+  r[4] = static_cast<std::uint32_t>(run.after);
+  r[5] = static_cast<std::uint32_t>(font);
+  r[6] = script;
+  r[7] = rtl ? 1 : 0;
+  std::copy(chars.begin(), chars.end(), r + kKeptHeader);
+  std::memcpy(r + kKeptHeader + chars.size(), run.glyphs.data(), run.glyphs.size() * sizeof(ShownRun::Glyph));
+  placeKept(hash, static_cast<std::uint32_t>(at));
   ++keptCount_;
 }
 
 bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
-                                std::uint32_t script, int fontIndex) {
+                                std::uint32_t script, ShownRun& run) {
   // A run whose glyphs no lookup of the font looks at or makes is shaped the
   // same as its characters one by one: each becomes its own glyph, placed by
   // its own advance. Each character is shaped alone once and remembered.
+  const int fontIndex = run.font;
   if (fontIndex >= kMostJoinedFonts) return false;
   EmbeddedFont& font = fonts_.font(fontIndex);
   const std::uint64_t fontAndScript = (static_cast<std::uint64_t>(fontIndex) << 32) | script;
-  auto known = lookupGlyphs_.find(fontAndScript);
-  if (known == lookupGlyphs_.end()) {
-    // The properties of a run's buffer, as HarfBuzz gets them below.
-    hb_buffer_clear_contents(buffer_);
-    hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
-    hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
-    hb_buffer_guess_segment_properties(buffer_);
-    hb_segment_properties_t props;
-    hb_buffer_get_segment_properties(buffer_, &props);
-    known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+  if (fontAndScript != lastFontAndScript_) {
+    auto known = lookupGlyphs_.find(fontAndScript);
+    if (known == lookupGlyphs_.end()) {
+      // The properties of a run's buffer, as HarfBuzz gets them in shapeRun.
+      hb_buffer_clear_contents(buffer_);
+      hb_buffer_set_direction(buffer_, HB_DIRECTION_LTR);
+      hb_buffer_set_script(buffer_, static_cast<hb_script_t>(script));
+      hb_buffer_guess_segment_properties(buffer_);
+      hb_segment_properties_t props;
+      hb_buffer_get_segment_properties(buffer_, &props);
+      known = lookupGlyphs_.emplace(fontAndScript, GlyphsInLookups(font.hbFont(), props)).first;
+    }
+    lastFontAndScript_ = fontAndScript;
+    lastLookupGlyphs_ = known->second;
   }
-  const hb_set_t* inLookups = known->second;
+  const hb_set_t* inLookups = lastLookupGlyphs_;
   if (inLookups == nullptr) return false;
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
 
-  placed_.clear();
+  // First whether every character may stand as it is; only then are codes
+  // given out, in the order of the glyphs, as shaping the run would give them.
+  auto keyOf = [&](char32_t c) {
+    return (static_cast<std::uint64_t>(fontIndex) << 53) ^ (static_cast<std::uint64_t>(script) << 21) ^ c;
+  };
   for (std::size_t i = lo; i < hi; ++i) {
     const char32_t c = text[i];
-    const std::uint64_t key = (static_cast<std::uint64_t>(fontIndex) << 53) ^
-                              (static_cast<std::uint64_t>(script) << 21) ^ c;
-    auto found = alone_.find(key);
-    if (found == alone_.end()) {
+    const Alone* found = alone_.find(keyOf(c));
+    if (found == nullptr) {
       Alone shaped;
       hb_codepoint_t nominal = 0;
       if (StandsAlone(u, c) && hb_font_get_nominal_glyph(font.hbFont(), c, &nominal) != 0 &&
@@ -508,13 +592,33 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
           shaped.glyph = {nominal, 0, pos[0].x_advance, pos[0].x_offset, pos[0].y_offset};
         }
       }
-      found = alone_.emplace(key, shaped).first;
+      found = alone_.insert(keyOf(c), shaped).first;
     }
-    const Alone& a = found->second;
-    if (!a.clear) return false;
-    placed_.push_back(a.glyph);
-    placed_.back().cluster = static_cast<std::uint32_t>(i);
+    if (!found->clear) return false;
   }
+
+  // Positions as shapeRun gives them for glyphs from shaping.
+  const double scale = 1000.0 / font.unitsPerEm();
+  double wanted = 0;
+  std::int64_t at = 0;
+  run.glyphs.resize(hi - lo);
+  ShownRun::Glyph* glyph = run.glyphs.data();
+  for (std::size_t i = lo; i < hi; ++i, ++glyph) {
+    Alone& a = *alone_.find(keyOf(text[i]));
+    if (!a.coded) {
+      a.code = font.codeFor(a.glyph.gid, text.substr(i, 1));
+      a.width = font.shownWidth(a.glyph.gid);
+      a.coded = true;
+    }
+    const double target = wanted + a.glyph.xOffset * scale;
+    glyph->code = a.code;
+    glyph->before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
+    at -= glyph->before;
+    at += a.width;
+    glyph->rise = static_cast<std::int32_t>(std::lround(a.glyph.yOffset * scale));
+    wanted += a.glyph.xAdvance * scale;
+  }
+  run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
   return true;
 }
 

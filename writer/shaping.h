@@ -4,13 +4,16 @@
 // each either Windows-1252 text in the classic font F1 or glyphs of an embedded
 // font, shaped by HarfBuzz in their script and ordered by FriBidi.
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "writer/flat_table.h"
 #include "writer/font_module.h"
 #include "writer/fonts.h"
 
@@ -42,40 +45,68 @@ class LineShaper {
  private:
   void shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
                 std::uint32_t script, ShownRun& run);
-  // Puts the glyphs of text[lo, hi) into placed_ from the characters' shapes
-  // alone, left to right; false, when that might not give what shaping the
-  // whole run gives.
+  // Shows text[lo, hi) from the characters' shapes alone, left to right, into
+  // `run`; false, when that might not give what shaping the whole run gives.
   bool joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
-                      std::uint32_t script, int fontIndex);
+                      std::uint32_t script, ShownRun& run);
 
   FontSet& fonts_;
   bool reuse_;
   hb_buffer_t* buffer_;
   MissingGlyphs missing_;
 
-  // Runs shaped before, for the scripts whose shaping never looks past the
-  // run, keyed by font, script, direction and the run's characters (key_): an
-  // open-addressed table whose keys and glyphs lie in two arrays.
-  struct KeptRun {
-    std::uint64_t hash = 0;
-    std::uint32_t keyAt = 0, keyLength = 0;  // a length of 0 marks a free slot
-    std::uint32_t glyphsAt = 0, glyphCount = 0;
-    std::int32_t after = 0;
+  // What the line needs to know of a character, looked up once: its script,
+  // whether Windows-1252 has it (and its byte there), whether it is a mark,
+  // and whether it makes the line one for FriBidi.
+  struct CharFacts {
+    std::uint32_t script = 0;
+    char byte = 0;
+    std::uint8_t flags = 0;
   };
-  const KeptRun* findKept(std::uint64_t hash) const;
-  void keepRun(std::uint64_t hash, const ShownRun& run);
-  std::vector<KeptRun> kept_;
+  static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4, kResolved = 8;
+  static CharFacts factsFor(char32_t c);
+  const CharFacts& factsOf(char32_t c) {
+    if (c < 0x10000) {
+      const std::unique_ptr<CharFacts[]>& block = factBlocks_[c >> 8];
+      if (block) return block[c & 0xFF];
+      return fillBlock(c >> 8)[c & 0xFF];
+    }
+    beyond_ = factsFor(c);
+    return beyond_;
+  }
+  const std::unique_ptr<CharFacts[]>& fillBlock(std::size_t block);
+  // The Basic Multilingual Plane in blocks of 256 characters, filled at their first use.
+  std::array<std::unique_ptr<CharFacts[]>, 256> factBlocks_;
+  CharFacts beyond_;
+
+  // Runs shaped before, for the scripts whose shaping never looks past the
+  // run, keyed by font, script, direction and the run's characters. Each is
+  // one record in keptRecords_: its hash (two words), the number of its
+  // characters and glyphs, the adjustment after it, font, script and
+  // direction, the characters, then the glyphs. An open-addressed table finds
+  // the records; it starts small and grows, so that the runs of a text with
+  // few distinct words stay in the processor's caches.
+  struct KeptSlot {
+    std::uint32_t check = 0;  // the hash's high half
+    std::uint32_t at = 0;     // where the record starts in keptRecords_, plus 1; 0 for a free slot
+  };
+  const std::uint32_t* findKept(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+                                std::u32string_view chars) const;
+  void keepRun(std::uint64_t hash, int font, std::uint32_t script, bool rtl,
+               std::u32string_view chars, const ShownRun& run);
+  void placeKept(std::uint64_t hash, std::uint32_t at);
+  std::vector<KeptSlot> kept_;
   std::size_t keptCount_ = 0;
-  std::u32string keptKeys_;
-  std::vector<ShownRun::Glyph> keptGlyphs_;
-  std::u32string key_;
+  std::vector<std::uint32_t> keptRecords_;
   std::vector<std::uint64_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.
   std::vector<ShownRun> runs_;
+  std::vector<std::uint8_t> flags_;
   std::vector<std::uint32_t> types_;
   std::vector<std::int8_t> levels_;
   std::vector<std::int32_t> order_;
+  std::vector<std::uint32_t> brackets_;
   std::vector<int> font_;
   std::vector<std::uint32_t> script_;
   // What HarfBuzz gives for a glyph, in font units.
@@ -86,19 +117,26 @@ class LineShaper {
   };
   std::vector<PlacedGlyph> placed_;
   // Characters shaped alone, keyed by font, script and character; `clear`
-  // when the glyph may be put beside others as it is.
+  // when the glyph may be put beside others as it is. The code that shows the
+  // glyph for the character and the glyph's width are added at its first use.
   struct Alone {
     PlacedGlyph glyph;
     bool clear = false;
+    bool coded = false;
+    std::uint16_t code = 0;
+    std::int32_t width = 0;
   };
-  std::unordered_map<std::uint64_t, Alone> alone_;
+  FlatTable<Alone> alone_;
   // By font and script (font << 32 | script), once known: the glyphs that
   // the lookups applied touch, or null when such runs are always shaped whole.
   std::unordered_map<std::uint64_t, hb_set_t*> lookupGlyphs_;
+  std::uint64_t lastFontAndScript_ = ~std::uint64_t{0};
+  const hb_set_t* lastLookupGlyphs_ = nullptr;
 
   std::vector<unsigned> byCluster_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> glyphText_;
   std::u32string reversed_;
+  std::u32string key_;
 };
 
 }  // namespace scrivane

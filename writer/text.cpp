@@ -466,23 +466,47 @@ void AppendWindows1252(std::string& out, std::string& pending, std::string_view 
 bool TextNeedingFonts(std::string_view line, std::u32string& text) {
   text.clear();
   if (IsAscii(line)) return false;
-  text.reserve(line.size());
+  // No more characters than bytes: decoded straight into the text's storage.
+  text.resize(line.size());
+  char32_t* out = text.data();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const std::size_t n = line.size();
   bool needed = false;
-  for (std::size_t i = 0; i < line.size();) {
-    const auto b = static_cast<unsigned char>(line[i]);
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char b = bytes[i];
     if (b < 0x80) {
-      text.push_back(b);
+      *out++ = b;
       ++i;
       continue;
     }
     char32_t c;
-    const std::size_t length = DecodeUtf8(line, i, c);
-    if (length == 0) return false;  // not UTF-8: 8-bit text, as it always was
-    char byte;
-    if (!needed && !Windows1252Byte(c, byte)) needed = true;
-    text.push_back(c);
+    std::size_t length;
+    if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (bytes[i + 1] & 0xC0) == 0x80) {
+      // Two bytes, the most common sequence: never overlong from 0xC2 on.
+      c = (static_cast<char32_t>(b & 0x1F) << 6) | (bytes[i + 1] & 0x3F);
+      length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF && i + 2 < n && (bytes[i + 1] & 0xC0) == 0x80 &&
+               (bytes[i + 2] & 0xC0) == 0x80 &&
+               (c = (static_cast<char32_t>(b & 0x0F) << 12) |
+                    (static_cast<char32_t>(bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F),
+                c >= 0x800 && (c < 0xD800 || c > 0xDFFF))) {
+      // Three bytes (the rest of the Basic Multilingual Plane), neither overlong nor a surrogate.
+      length = 3;
+    } else {
+      length = DecodeUtf8(line, i, c);
+      if (length == 0) {  // not UTF-8: 8-bit text, as it always was
+        text.clear();
+        return false;
+      }
+    }
+    if (!needed) {
+      char byte;
+      needed = !Windows1252Byte(c, byte);
+    }
+    *out++ = c;
     i += length;
   }
+  text.resize(static_cast<std::size_t>(out - text.data()));
   return needed;
 }
 

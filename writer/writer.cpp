@@ -1,6 +1,7 @@
 #include "writer/writer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -104,6 +105,7 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   embedding_ = false;
   unshownLines_ = 0;
   fonts_.reset();
+  fontSelectors_.clear();
   noFonts_ = false;
   lateFonts_ = false;
   tooLate_ = false;
@@ -706,18 +708,37 @@ bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
   return true;
 }
 
+namespace {
+
+// Writes a whole number at `out` and returns the end of what it wrote.
+char* PutNumber(char* out, std::int32_t value) {
+  return std::to_chars(out, out + 12, value).ptr;
+}
+
+}  // namespace
+
+const std::string& PdfWriter::fontSelector(int font) {
+  // "/F1 10 Tf " and the like, made once a conversion for each font.
+  const auto slot = static_cast<std::size_t>(font + 1);
+  if (slot >= fontSelectors_.size()) fontSelectors_.resize(slot + 1);
+  std::string& selector = fontSelectors_[slot];
+  if (selector.empty()) {
+    const std::string size = FixedText(s_.fontsize);
+    selector = (font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(font)) + " ") +
+               size + " Tf ";
+  }
+  return selector;
+}
+
 void PdfWriter::writeShownLine(std::u32string_view text) {
-  const std::string size = FixedText(s_.fontsize);
   putline("T*", false);
   int current = -1;  // F1
   std::int32_t rise = 0;
-  std::string line;
+  std::string& line = shownLine_;
   for (const ShownRun& run : fonts_->shape(text)) {
     line.clear();
     if (run.font != current) {
-      line = run.font < 0 ? "/F1 " : "/F" + std::to_string(fonts_->resourceNumber(run.font)) + " ";
-      line += size;
-      line += " Tf ";
+      line = fontSelector(run.font);
       current = run.font;
     }
     if (run.font < 0) {
@@ -741,30 +762,39 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
                                       1e4) / 1000.0);
         line += " Ts ";
       }
-      line += '[';
+      // Room for every glyph with an adjustment before it ("> -123 <" and a
+      // code of four digits), and for what ends the array.
+      const std::size_t start = line.size();
+      line.resize(start + 1 + 20 * (run.glyphs.size() - g) + 24);
+      char* out = line.data() + start;
+      *out++ = '[';
       bool open = false;
       for (; g < run.glyphs.size() && run.glyphs[g].rise == rise; ++g) {
         const ShownRun::Glyph& glyph = run.glyphs[g];
         if (glyph.before != 0) {
-          if (open) line += '>';
+          if (open) *out++ = '>';
           open = false;
-          line += ' ';
-          line += std::to_string(glyph.before);
-          line += ' ';
+          *out++ = ' ';
+          out = PutNumber(out, glyph.before);
+          *out++ = ' ';
         }
-        if (!open) line += '<';
+        if (!open) *out++ = '<';
         open = true;
         const unsigned code = glyph.code;
-        const char hex[4] = {kHexDigits[code >> 12], kHexDigits[(code >> 8) & 0xF],
-                             kHexDigits[(code >> 4) & 0xF], kHexDigits[code & 0xF]};
-        line.append(hex, 4);
+        out[0] = kHexDigits[code >> 12];
+        out[1] = kHexDigits[(code >> 8) & 0xF];
+        out[2] = kHexDigits[(code >> 4) & 0xF];
+        out[3] = kHexDigits[code & 0xF];
+        out += 4;
       }
-      if (open) line += '>';
+      if (open) *out++ = '>';
       if (g == run.glyphs.size() && run.after != 0) {
-        line += ' ';
-        line += std::to_string(run.after);
+        *out++ = ' ';
+        out = PutNumber(out, run.after);
       }
-      line += "] TJ";
+      std::memcpy(out, "] TJ", 4);
+      out += 4;
+      line.resize(static_cast<std::size_t>(out - line.data()));
       putline(line, false);
       line.clear();
     }
@@ -774,7 +804,8 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   if (rise != 0) line = "0 Ts";
   if (current >= 0) {
     if (!line.empty()) line += ' ';
-    line += "/F1 " + size + " Tf";
+    const std::string& f1 = fontSelector(-1);
+    line.append(f1, 0, f1.size() - 1);
   }
   if (!line.empty()) putline(line, false);
 }

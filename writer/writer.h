@@ -213,6 +213,8 @@ class PdfWriter {
   // further page can be had.
   bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
+  // The operator that selects a font (-1: F1) at the size of the text, with a blank after it.
+  const std::string& fontSelector(int font);
   // The same for the shape settings: blanks kept, tabs expanded, cut by the
   // shaped widths with fit; false when no further page can be had.
   bool writeShapedFontLine(std::u32string& text, std::int64_t& streamstart);
@@ -245,6 +247,8 @@ class PdfWriter {
   std::int64_t unshownLines_ = 0;
   bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
   std::unique_ptr<FontEngine> fonts_;
+  std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
+  std::string shownLine_;                   // scratch for one output line of shown text
   bool lateFonts_ = false;  // the fonts may still be opened at a line that needs them
   bool tooLate_ = false;    // ... but the header had gone to a stream by then
   bool noFonts_ = false;    // this document needs fonts that could not be had ...
