@@ -54,6 +54,26 @@ TEST(Windows1252Test, TranscodesValidUtf8AndKeepsEverythingElse) {
   }
 }
 
+TEST(ByteKindsTest, EveryByteIsSeenAtEveryPlaceOfAWord) {
+  // Each byte alone, at each place of a word of blanks and beyond it; and
+  // beside the bytes that a borrow could make look like one.
+  for (int b = 0; b < 256; ++b) {
+    for (std::size_t at = 0; at < 19; ++at) {
+      std::string text(19, ' ');
+      text[at] = static_cast<char>(b);
+      const ByteKinds kinds = KindsOfBytes(text);
+      EXPECT_EQ(kinds.high, b >= 0x80) << b << " at " << at;
+      EXPECT_EQ(kinds.control, b < 0x20) << b << " at " << at;
+      text.assign(19, '\x20');
+      text[at] = static_cast<char>(b);
+      if (at + 1 < text.size()) text[at + 1] = '\x21';
+      EXPECT_EQ(KindsOfBytes(text).control, b < 0x20) << b << " before 0x21 at " << at;
+    }
+  }
+  EXPECT_FALSE(KindsOfBytes("").high);
+  EXPECT_FALSE(KindsOfBytes("").control);
+}
+
 TEST(InfoStringTest, AsciiIsALiteralAndEverythingElseUtf16Hex) {
   EXPECT_EQ(InfoString(""), "()");
   EXPECT_EQ(InfoString("a)b \\ (c"), "(a\\)b \\\\ \\(c)");

@@ -330,9 +330,12 @@ void PdfWriter::writeShapedText() {
         while (!ends && in->nextPart(part, ends)) gathered.append(part);
         raw = gathered;
       }
-      if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
+      // Most lines hold neither control characters nor bytes beyond ASCII, and one
+      // look says so.
+      const ByteKinds kinds = KindsOfBytes(raw);
+      if (kinds.control && !heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       std::string_view line = raw;
-      if (!IsAscii(line)) {
+      if (kinds.high) {
         if (canEmbed(raw) && TextNeedingFonts(raw, wide)) {
           if (!writeShapedFontLine(wide, streamstart)) return;
           continue;
@@ -343,7 +346,7 @@ void PdfWriter::writeShapedText() {
       }
       // A form feed starts a new page unless the page is still empty; it is no
       // glyph, so it is not shown.
-      const bool hasFormFeed = line.find('\f') != std::string_view::npos;
+      const bool hasFormFeed = kinds.control && line.find('\f') != std::string_view::npos;
       if (hasFormFeed) {
         if (s_.lineno > 0 && !pageBreak(streamstart)) return;
         if (line.data() != transcoded.data()) transcoded.assign(line);
@@ -359,7 +362,7 @@ void PdfWriter::writeShapedText() {
         line = line.substr(b, e - b);
       }
       gaps.clear();
-      if (tabsAreBlanks && line.find('\t') != std::string_view::npos) {
+      if (tabsAreBlanks && kinds.control && line.find('\t') != std::string_view::npos) {
         expanded.clear();
         std::int64_t x = 0;
         expand(line, expanded, x);

@@ -208,6 +208,27 @@ std::string EscapeLiteral(std::string_view text) {
   return out;
 }
 
+ByteKinds KindsOfBytes(std::string_view text) {
+  // Eight bytes at a time: a byte below 0x20 borrows when 0x20 is taken from
+  // it, which sets its high bit where it had none.
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+  std::uint64_t highs = 0;
+  std::uint64_t controls = 0;
+  std::size_t i = 0;
+  for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+    std::memcpy(&word, text.data() + i, 8);
+    highs |= word;
+    controls |= (word - kBlanks) & ~word;
+  }
+  ByteKinds kinds{(highs & kHighs) != 0, (controls & kHighs) != 0};
+  for (; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    kinds.high = kinds.high || c >= 0x80;
+    kinds.control = kinds.control || c < 0x20;
+  }
+  return kinds;
+}
+
 bool IsAscii(std::string_view text) {
   // Eight bytes at a time, then the rest.
   std::size_t i = 0;

@@ -47,6 +47,13 @@ char* EscapeInto(char* out, std::string_view text, bool& ascii);
 
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);
+// Whether a text has bytes of 0x80 and above, and whether it has control
+// characters (below a blank: tabs, form feeds, NUL), in one look.
+struct ByteKinds {
+  bool high = false;
+  bool control = false;
+};
+ByteKinds KindsOfBytes(std::string_view text);
 
 // Decodes the UTF-8 sequence at s[i] into `out` and returns its length, or 0
 // when no valid sequence starts there (overlong forms, surrogates and code
