@@ -176,6 +176,31 @@ TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndFromAPipe) {
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("late-streamed.pdf")).empty());
 }
 
+// A line from a pipe longer than what is held of it is laid out as it is
+// read; for text that is UTF-8 or Windows-1252 alone the PDF is the file's.
+TEST_F(ProgramRun, LinesTooLongToHoldFromAPipeGiveTheFilesPdf) {
+  std::string words;
+  for (int i = 0; words.size() < (std::size_t{17} << 20); ++i) words += "word" + std::to_string(i) + " ";
+  const std::string text = words + std::string(70000, ' ') + "\n" +  // blanks at the end, dropped
+                           words + "caf\xC3\xA9 \xE2\x82\xAC" + std::string(300000, ' ') + "end\n" + "short\n";
+  dir_.write("long.txt", text);
+  const CommandResult file = Run("-qf long.txt -o file.pdf");
+  ASSERT_EQ(file.status, 0) << file.output;
+  const CommandResult streamed = RunCommand("cd " + ShellQuote(dir_.path()) + " && cat long.txt | " +
+                                            ShellQuote(SCRIVANE_BINARY) + " -q - -o streamed.pdf");
+  ASSERT_EQ(streamed.status, 0) << streamed.output;
+  EXPECT_EQ(streamed.output, "");
+  auto dateless = [&](const std::string& name) {
+    std::string pdf = ReadFile(dir_.file(name));
+    const std::size_t at = pdf.find("/CreationDate (D:");
+    if (at != std::string::npos) pdf.replace(at, 31, 31, '0');
+    return pdf;
+  };
+  const std::string expected = dateless("file.pdf");
+  EXPECT_TRUE(dateless("streamed.pdf") == expected);
+  EXPECT_TRUE(testing::QpdfFindings(dir_.file("streamed.pdf")).empty());
+}
+
 TEST_F(ProgramRun, WithoutTheFontModuleSuchTextKeepsQuestionMarksAndTheReasonIsToldOnce) {
   // A copy of the program in a folder of its own finds no module beside it.
   std::filesystem::create_directory(dir_.file("bin"));

@@ -456,6 +456,50 @@ void LineFacts::finish() {
   needsFonts = utf8 && lacking_;
 }
 
+void AppendWindows1252Leniently(std::string& out, std::string& pending, std::string_view part) {
+  std::size_t i = 0;
+  if (!pending.empty()) {
+    const std::size_t need = SequenceLength(static_cast<unsigned char>(pending[0]));
+    while (pending.size() < need && i < part.size() &&
+           (static_cast<unsigned char>(part[i]) & 0xC0) == 0x80) {
+      pending += part[i++];
+    }
+    if (pending.size() < need && i == part.size()) return;
+    char32_t c;
+    if (pending.size() == need && DecodeUtf8(pending, 0, c) != 0) {
+      out += ToCp1252(c);
+    } else {
+      out += pending;
+    }
+    pending.clear();
+  }
+  while (i < part.size()) {
+    const auto byte = static_cast<unsigned char>(part[i]);
+    if (byte < 0x80) {
+      out += part[i++];
+      continue;
+    }
+    char32_t c;
+    const std::size_t len = DecodeUtf8(part, i, c);
+    if (len != 0) {
+      out += ToCp1252(c);
+      i += len;
+      continue;
+    }
+    // A sequence that the end of the part cuts short waits for the next part.
+    const std::size_t need = SequenceLength(byte);
+    bool cutShort = need > 1 && i + need > part.size();
+    for (std::size_t j = i + 1; cutShort && j < part.size(); ++j) {
+      cutShort = (static_cast<unsigned char>(part[j]) & 0xC0) == 0x80;
+    }
+    if (cutShort) {
+      pending.assign(part.substr(i));
+      return;
+    }
+    out += part[i++];
+  }
+}
+
 void AppendWindows1252(std::string& out, std::string& pending, std::string_view part) {
   std::size_t i = 0;
   if (!pending.empty()) {

@@ -92,6 +92,9 @@ struct LineFacts {
 // Appends the Windows-1252 bytes of well-formed UTF-8 given in parts: a
 // sequence that a part cuts short waits in `pending` for the next part.
 void AppendWindows1252(std::string& out, std::string& pending, std::string_view part);
+// The same for text not known to be well formed: a byte that begins no
+// sequence, or one that does not go on as it should, is kept as it is.
+void AppendWindows1252Leniently(std::string& out, std::string& pending, std::string_view part);
 
 // Whether Windows-1252 has a code for the character, and that code.
 bool Windows1252Byte(char32_t c, char& byte);

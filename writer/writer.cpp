@@ -109,6 +109,7 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   noFonts_ = false;
   lateFonts_ = false;
   tooLate_ = false;
+  unshownInLongStream_ = false;
   whyNoFonts_.clear();
   if (!FileExists(filename)) {
     reportAbout(filename, namesFiles_ ? files_.whyNoText(filename) : "",
@@ -458,12 +459,15 @@ bool PdfWriter::nextLine(platform::LineReader& in, std::string_view& raw, std::s
 }
 
 bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
-                              std::int64_t& streamstart) {
+                              std::int64_t& streamstart, bool streamed) {
   // The line is escaped, and transcoded where it is UTF-8, as it is read; its
   // pieces are cut from a window that holds the text not yet written, exactly as
   // they are cut from a whole line. Blanks at both ends are dropped: those at
   // the end are known from the first look at the line.
-  const bool transcode = !facts.ascii && facts.utf8;
+  // A line from a stream is known only as far as it was read: its UTF-8 is
+  // transcoded where it is well formed, its form feeds are counted as they come,
+  // and blanks wait until text follows them.
+  const bool transcode = streamed || (!facts.ascii && facts.utf8);
   const std::int64_t W = s_.charsperline;
   std::uint64_t at = 0;  // offset in the line of the next byte read
   bool leading = true;
@@ -494,8 +498,10 @@ bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, c
   auto feed = [&](std::string_view part) -> bool {
     const std::uint64_t from = at;
     at += part.size();
-    if (from >= facts.textEnd) return true;
-    if (at > facts.textEnd) part = part.substr(0, static_cast<std::size_t>(facts.textEnd - from));
+    if (!streamed) {
+      if (from >= facts.textEnd) return true;
+      if (at > facts.textEnd) part = part.substr(0, static_cast<std::size_t>(facts.textEnd - from));
+    }
     if (leading) {
       const std::size_t first = part.find_first_not_of(' ');
       if (first == std::string_view::npos) return true;
@@ -504,7 +510,11 @@ bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, c
     }
     if (transcode) {
       transcoded.clear();
-      AppendWindows1252(transcoded, pending, part);
+      if (streamed) {
+        AppendWindows1252Leniently(transcoded, pending, part);
+      } else {
+        AppendWindows1252(transcoded, pending, part);
+      }
       part = transcoded;
     }
     AppendEscaped(window, part);
@@ -521,12 +531,44 @@ bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, c
     }
     return true;
   };
-  if (!feedPieces(gathered)) return false;
+  std::uint64_t heldBlanks = 0;
+  LineFacts later;  // what the parts of a stream read after the first say
+  auto feedStreamed = [&](std::string_view part, bool first) -> bool {
+    if (!first) {
+      later.add(part);
+      formFeedsLeft += static_cast<std::uint64_t>(std::count(part.begin(), part.end(), '\f'));
+    }
+    const std::size_t last = part.find_last_not_of(' ');
+    if (last == std::string_view::npos) {
+      heldBlanks += part.size();
+      return true;
+    }
+    static constexpr std::string_view kBlanks = "                                ";
+    for (; heldBlanks > 0;) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(heldBlanks, kBlanks.size()));
+      if (!feedPieces(kBlanks.substr(0, n))) return false;
+      heldBlanks -= n;
+    }
+    heldBlanks = part.size() - last - 1;
+    return feedPieces(part.substr(0, last + 1));
+  };
+  if (!(streamed ? feedStreamed(gathered, true) : feedPieces(gathered))) return false;
   gathered.clear();
   std::string_view part;
   bool ends = false;
   while (!ends && in.nextPart(part, ends)) {
-    if (!feedPieces(part)) return false;
+    if (!(streamed ? feedStreamed(part, false) : feedPieces(part))) return false;
+  }
+  if (streamed) {
+    // A sequence cut short by the end of the line is no UTF-8: its bytes stay.
+    AppendEscaped(window, pending);
+    later.finish();
+    if (later.nul) heldNul_ = true;
+    if (fontSettings_.embed && later.needsFonts && !facts.needsFonts) {
+      unshownLines_ += 1;
+      unshownInLongStream_ = true;
+    }
+    if (!cutPieces()) return false;
   }
   // A width below 0 fails even for a line of blanks, as for any line.
   if (static_cast<std::int64_t>(window.size()) > W) WrapWidth(W);
@@ -573,10 +615,28 @@ void PdfWriter::writetext() {
           continue;
         }
         // A stream cannot be looked at twice, and text in embedded fonts is
-        // shaped whole: the line is held.
+        // shaped whole: the line is held, up to a bound past which a line that
+        // needs no fonts so far is laid out as it is read.
         std::string_view part;
         bool ends = false;
-        while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        while (!ends && (seen || gathered.size() < kStreamedLineHold) && in->nextPart(part, ends)) {
+          gathered.append(part);
+        }
+        if (!ends) {
+          LineFacts held;
+          held.add(gathered);
+          held.finish();
+          if (!held.needsFonts || !fontSettings_.embed) {
+            if (held.nul) heldNul_ = true;
+            s_.lineno += 1;
+            if (s_.lineno >= s_.linesperpage || held.formFeeds > 0) {
+              if (!pageBreak(streamstart)) return;
+            }
+            if (!writeLongLine(*in, gathered, held, streamstart, /*streamed=*/true)) return;
+            continue;
+          }
+          while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        }
         raw = gathered;
       }
       if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
@@ -996,6 +1056,8 @@ void PdfWriter::reportUnshown() {
   if (noFonts_) {
     why = "the fonts cannot be loaded";
     if (!whyNoFonts_.empty()) why += " (" + whyNoFonts_ + ")";
+  } else if (unshownInLongStream_) {
+    why = "a line of more than 16 MB from a stream is laid out as it is read, without embedded fonts";
   } else if (tooLate_) {
     why = "the first such line came after the start of the PDF had gone to a stream, too late to "
           "embed fonts";

@@ -27,6 +27,8 @@ inline constexpr int kMaxObjects = 5000;
 // The largest offset the ten digits of a cross-reference entry can hold.
 inline constexpr std::int64_t kMaxTenDigitOffset = 9'999'999'999;
 inline constexpr std::size_t kFlushThreshold = 32000;
+// How much of one line from a stream is held to lay it out whole.
+inline constexpr std::size_t kStreamedLineHold = std::size_t{16} << 20;
 
 // The variables the writer's procedures share. Fixed-point values count
 // ten-thousandths of a point.
@@ -194,7 +196,7 @@ class PdfWriter {
   // Lays out the rest of a line that is longer than a piece, of which `gathered`
   // holds the first part, in the classic way; false when no further page can be had.
   bool writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
-                     std::int64_t& streamstart);
+                     std::int64_t& streamstart, bool streamed = false);
   // The layout of writetext for settings other than the classic lines.
   void writeShapedText();
   // The end of the text: the last page gets its footer and is closed.
@@ -251,6 +253,7 @@ class PdfWriter {
   std::string shownLine_;                   // scratch for one output line of shown text
   bool lateFonts_ = false;  // the fonts may still be opened at a line that needs them
   bool tooLate_ = false;    // ... but the header had gone to a stream by then
+  bool unshownInLongStream_ = false;  // such text came late in a line too long to hold
   bool noFonts_ = false;    // this document needs fonts that could not be had ...
   std::string whyNoFonts_;  // ... for this reason, when it is told
 };
