@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -224,13 +225,20 @@ void PdfWriter::writeShapedText() {
     };
 
     std::string& gathered = gathered_;
+    // A byte that stays when the blanks at the end of a line are dropped.
+    auto IsSolid = [&](char c) { return c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t'); };
     // A line longer than a piece, looked at once in the file, is laid out as it
     // is read through a window that holds what is not yet written.
-    auto writeLongShapedLine = [&](const LineFacts& facts, std::uint64_t textEnd) -> bool {
+    // A line from a stream (`streamed`) is known only as far as it was read:
+    // its UTF-8 is transcoded where it is well formed, form feeds past what was
+    // held are dropped as they come, and blanks wait until text follows them.
+    auto writeLongShapedLine = [&](const LineFacts& facts, std::uint64_t textEnd, bool streamed) -> bool {
       if (facts.nul) heldNul_ = true;
       if (fontSettings_.embed && facts.needsFonts) unshownLines_ += 1;
       if (facts.formFeeds > 0 && s_.lineno > 0 && !pageBreak(streamstart)) return false;
-      const bool transcode = !facts.ascii && facts.utf8;
+      const bool transcode = streamed || (!facts.ascii && facts.utf8);
+      bool tail = false;      // the blanks that end the line are being fed
+      bool verbatim = false;  // bytes that are to stay as they are
       std::string window;
       std::string pending;
       std::int64_t x = 0;
@@ -248,12 +256,16 @@ void PdfWriter::writeShapedText() {
           if (from >= textEnd) return true;
           if (at > textEnd) part = part.substr(0, static_cast<std::size_t>(textEnd - from));
         }
-        if (transcode) {
+        if (transcode && !verbatim) {
           transcoded.clear();
-          AppendWindows1252(transcoded, pending, part);
+          if (streamed) {
+            AppendWindows1252Leniently(transcoded, pending, part);
+          } else {
+            AppendWindows1252(transcoded, pending, part);
+          }
           part = transcoded;
         }
-        if (facts.formFeeds > 0 && part.find('\f') != std::string_view::npos) {
+        if ((streamed || facts.formFeeds > 0) && part.find('\f') != std::string_view::npos) {
           if (part.data() != transcoded.data()) transcoded.assign(part);
           std::erase(transcoded, '\f');
           part = transcoded;
@@ -269,7 +281,7 @@ void PdfWriter::writeShapedText() {
         } else {
           window.append(part);
         }
-        const auto done = cutPieces(window, true, at >= textEnd, dropRest);
+        const auto done = cutPieces(window, true, streamed ? tail : at >= textEnd, dropRest);
         if (!done) return false;
         window.erase(0, *done);
         std::erase_if(gaps, [&](const Gap& g) { return g.at < *done; });
@@ -285,16 +297,62 @@ void PdfWriter::writeShapedText() {
         }
         return true;
       };
-      if (!feedPieces(gathered)) return false;
+      // The blanks, tabs and form feeds at the end of what was read, as runs.
+      std::vector<std::pair<char, std::uint64_t>> held;
+      auto release = [&]() -> bool {
+        for (auto& [c, count] : held) {
+          const std::string run(static_cast<std::size_t>(std::min<std::uint64_t>(count, 4096)), c);
+          for (; count > 0;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, run.size()));
+            if (!feedPieces(std::string_view(run).substr(0, n))) return false;
+            count -= n;
+          }
+        }
+        held.clear();
+        return true;
+      };
+      LineFacts later;  // what the parts read after the first say
+      auto feedStreamed = [&](std::string_view part) -> bool {
+        std::size_t last = part.size();
+        while (last > 0 && !IsSolid(part[last - 1])) --last;
+        if (last > 0 && !release()) return false;
+        if (last > 0 && !feedPieces(part.substr(0, last))) return false;
+        for (const char c : part.substr(last)) {
+          if (held.empty() || held.back().first != c) held.emplace_back(c, 0);
+          held.back().second += 1;
+        }
+        return true;
+      };
+      if (!(streamed ? feedStreamed(gathered) : feedPieces(gathered))) return false;
       gathered.clear();
       std::string_view part;
       bool ends = false;
       while (!ends && in->nextPart(part, ends)) {
-        if (!feedPieces(part)) return false;
+        if (streamed) later.add(part);
+        if (!(streamed ? feedStreamed(part) : feedPieces(part))) return false;
+      }
+      bool shows = facts.length > facts.formFeeds;
+      if (streamed) {
+        later.finish();
+        if (later.nul) heldNul_ = true;
+        if (fontSettings_.embed && later.needsFonts && !facts.needsFonts) {
+          unshownLines_ += 1;
+          unshownInLongStream_ = true;
+        }
+        shows = shows || later.length > later.formFeeds;
+        // Kept blanks at the end are laid out knowing that nothing follows them.
+        tail = true;
+        if (layout_.keepSpaces && !release()) return false;
+        if (!pending.empty()) {
+          // A sequence cut short by the end of the line is no UTF-8: its bytes stay.
+          const std::string rest = std::exchange(pending, std::string());
+          verbatim = true;
+          if (!feed(rest)) return false;
+        }
       }
       // A line of nothing but form feeds shows nothing; a cut line whose rest
       // is blank is done.
-      if (dropRest || facts.length == facts.formFeeds) return true;
+      if (dropRest || !shows) return true;
       if (cutOnce && window.find_first_not_of(' ') == std::string::npos) return true;
       bool unused = false;
       return cutPieces(window, false, true, unused).has_value();
@@ -320,14 +378,27 @@ void PdfWriter::writeShapedText() {
         facts.finish();
         if (seen && facts.needsFonts && lateFonts_) embedFromHere();
         if (seen && !(embedding_ && facts.needsFonts)) {
-          if (!writeLongShapedLine(facts, textEnd)) return;
+          if (!writeLongShapedLine(facts, textEnd, false)) return;
           continue;
         }
         // A stream cannot be looked at twice, and text in embedded fonts is
-        // shaped whole: the line is held.
+        // shaped whole: the line is held, up to a bound past which a line that
+        // needs no fonts so far is laid out as it is read.
         std::string_view part;
         bool ends = false;
-        while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        while (!ends && (seen || gathered.size() < kStreamedLineHold) && in->nextPart(part, ends)) {
+          gathered.append(part);
+        }
+        if (!ends) {
+          LineFacts first;
+          first.add(gathered);
+          first.finish();
+          if (!first.needsFonts || !fontSettings_.embed) {
+            if (!writeLongShapedLine(first, std::numeric_limits<std::uint64_t>::max(), true)) return;
+            continue;
+          }
+          while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        }
         raw = gathered;
       }
       // Most lines hold neither control characters nor bytes beyond ASCII, and one
