@@ -226,7 +226,7 @@ void PdfWriter::writeShapedText() {
 
     std::string& gathered = gathered_;
     // A byte that stays when the blanks at the end of a line are dropped.
-    auto IsSolid = [&](char c) { return c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t'); };
+    auto isSolid = [&](char c) { return c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t'); };
     // A line longer than a piece, looked at once in the file, is laid out as it
     // is read through a window that holds what is not yet written.
     // A line from a stream (`streamed`) is known only as far as it was read:
@@ -314,7 +314,7 @@ void PdfWriter::writeShapedText() {
       LineFacts later;  // what the parts read after the first say
       auto feedStreamed = [&](std::string_view part) -> bool {
         std::size_t last = part.size();
-        while (last > 0 && !IsSolid(part[last - 1])) --last;
+        while (last > 0 && !isSolid(part[last - 1])) --last;
         if (last > 0 && !release()) return false;
         if (last > 0 && !feedPieces(part.substr(0, last))) return false;
         for (const char c : part.substr(last)) {
@@ -367,8 +367,7 @@ void PdfWriter::writeShapedText() {
         const bool seen = in->scanLine([&](std::string_view block) {
           facts.add(block);
           for (std::size_t i = block.size(); i-- > 0;) {
-            const char c = block[i];
-            if (c != ' ' && c != '\f' && !(tabsAreBlanks && c == '\t')) {
+            if (isSolid(block[i])) {
               textEnd = offset + i + 1;
               break;
             }
@@ -381,23 +380,9 @@ void PdfWriter::writeShapedText() {
           if (!writeLongShapedLine(facts, textEnd, false)) return;
           continue;
         }
-        // A stream cannot be looked at twice, and text in embedded fonts is
-        // shaped whole: the line is held, up to a bound past which a line that
-        // needs no fonts so far is laid out as it is read.
-        std::string_view part;
-        bool ends = false;
-        while (!ends && (seen || gathered.size() < kStreamedLineHold) && in->nextPart(part, ends)) {
-          gathered.append(part);
-        }
-        if (!ends) {
-          LineFacts first;
-          first.add(gathered);
-          first.finish();
-          if (!first.needsFonts || !fontSettings_.embed) {
-            if (!writeLongShapedLine(first, std::numeric_limits<std::uint64_t>::max(), true)) return;
-            continue;
-          }
-          while (!ends && in->nextPart(part, ends)) gathered.append(part);
+        if (const auto held = holdLine(*in, gathered, seen)) {
+          if (!writeLongShapedLine(*held, std::numeric_limits<std::uint64_t>::max(), true)) return;
+          continue;
         }
         raw = gathered;
       }

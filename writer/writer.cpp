@@ -614,28 +614,14 @@ void PdfWriter::writetext() {
           if (!writeLongLine(*in, gathered, facts, streamstart)) return;
           continue;
         }
-        // A stream cannot be looked at twice, and text in embedded fonts is
-        // shaped whole: the line is held, up to a bound past which a line that
-        // needs no fonts so far is laid out as it is read.
-        std::string_view part;
-        bool ends = false;
-        while (!ends && (seen || gathered.size() < kStreamedLineHold) && in->nextPart(part, ends)) {
-          gathered.append(part);
-        }
-        if (!ends) {
-          LineFacts held;
-          held.add(gathered);
-          held.finish();
-          if (!held.needsFonts || !fontSettings_.embed) {
-            if (held.nul) heldNul_ = true;
-            s_.lineno += 1;
-            if (s_.lineno >= s_.linesperpage || held.formFeeds > 0) {
-              if (!pageBreak(streamstart)) return;
-            }
-            if (!writeLongLine(*in, gathered, held, streamstart, /*streamed=*/true)) return;
-            continue;
+        if (const auto held = holdLine(*in, gathered, seen)) {
+          if (held->nul) heldNul_ = true;
+          s_.lineno += 1;
+          if (s_.lineno >= s_.linesperpage || held->formFeeds > 0) {
+            if (!pageBreak(streamstart)) return;
           }
-          while (!ends && in->nextPart(part, ends)) gathered.append(part);
+          if (!writeLongLine(*in, gathered, *held, streamstart, /*streamed=*/true)) return;
+          continue;
         }
         raw = gathered;
       }
@@ -695,6 +681,26 @@ void PdfWriter::writetext() {
     in.reset();
     failText(e, streamstart);
   }
+}
+
+std::optional<LineFacts> PdfWriter::holdLine(platform::LineReader& in, std::string& gathered,
+                                             bool whole) {
+  // A stream cannot be looked at twice, and text in embedded fonts is shaped
+  // whole: the line is held, up to a bound past which a line that needs no
+  // fonts so far is laid out as it is read.
+  std::string_view part;
+  bool ends = false;
+  while (!ends && (whole || gathered.size() < kStreamedLineHold) && in.nextPart(part, ends)) {
+    gathered.append(part);
+  }
+  if (!ends) {
+    LineFacts held;
+    held.add(gathered);
+    held.finish();
+    if (!held.needsFonts || !fontSettings_.embed) return held;
+    while (!ends && in.nextPart(part, ends)) gathered.append(part);
+  }
+  return std::nullopt;
 }
 
 bool PdfWriter::inputNeedsFonts() {

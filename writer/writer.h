@@ -209,6 +209,11 @@ class PdfWriter {
   void flushBuffer();
   // A failure of the output; `reason` is what happened to it.
   void writeFailure(const std::string& reason);
+  // Holds the rest of a long line, all of it when `whole` (it must be shaped
+  // whole); of a stream's line, which cannot be looked at twice, up to
+  // kStreamedLineHold. Gives the facts of the part held when the rest is to
+  // be laid out as it is read; nothing when `gathered` holds the whole line.
+  std::optional<LineFacts> holdLine(platform::LineReader& in, std::string& gathered, bool whole);
   // Whether some line of the input needs an embedded font.
   bool inputNeedsFonts();
   // Lays out a line that needs embedded fonts, cut like any other; false when no
