@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -13,28 +12,18 @@
 
 #include "platform/command_line.h"
 #include "platform/message_box.h"
-#include "platform/module.h"
-#include "window/window_module.h"
+#include "window/start.h"
 
 namespace scrivane {
 namespace {
 
-WindowModuleEntry OpenEntry() {
-  std::string error;
-  void* entry = platform::OpenModuleSymbol(SCRIVANE_WINDOW_MODULE_FILE, kWindowModuleEntry, error);
-  EXPECT_NE(entry, nullptr) << error;
-  WindowModuleEntry create = nullptr;
-  std::memcpy(&create, &entry, sizeof create);
-  return create;
-}
-
 TEST(WindowModuleTest, TheLoadedModuleShowsTheWindowAndEndsWhenItCloses) {
-  const WindowModuleEntry create = OpenEntry();
-  ASSERT_NE(create, nullptr);
+  std::string error;
   // A module built for another interface refuses instead of misbehaving.
-  EXPECT_EQ(std::unique_ptr<WindowModule>(create(kWindowModuleInterface + 1)), nullptr);
-  std::unique_ptr<WindowModule> module(create(kWindowModuleInterface));
-  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(OpenWindowModule(SCRIVANE_WINDOW_MODULE_FILE, error, kWindowModuleInterface + 1), nullptr);
+  EXPECT_NE(error.find("another version"), std::string::npos) << error;
+  std::unique_ptr<WindowModule> module = OpenWindowModule(SCRIVANE_WINDOW_MODULE_FILE, error);
+  ASSERT_NE(module, nullptr) << error;
 
   static char name[] = "scrivane";
   static char* argv[] = {name, nullptr};

@@ -13,7 +13,7 @@ set_tests_properties(qt_platform_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=o
 
 # The window module opened at run time, as the program opens it.
 add_executable(module_tests module_test.cpp)
-target_link_libraries(module_tests PRIVATE scrivane_platform_std Qt6::Widgets GTest::gtest_main)
+target_link_libraries(module_tests PRIVATE scrivane_start Qt6::Widgets GTest::gtest_main)
 target_include_directories(module_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(module_tests PRIVATE SCRIVANE_WINDOW_MODULE_FILE="$<TARGET_FILE:scrivane_window>")
 add_dependencies(module_tests scrivane_window)

@@ -94,14 +94,18 @@ std::unique_ptr<WindowModule> LoadWindowModule(std::string& error) {
     error = "the program's own folder is not known";
     return nullptr;
   }
-  const std::string path =
-      (std::filesystem::path(folder) / SCRIVANE_WINDOW_MODULE).lexically_normal().string();
+  return OpenWindowModule(
+      (std::filesystem::path(folder) / SCRIVANE_WINDOW_MODULE).lexically_normal().string(), error);
+}
+
+std::unique_ptr<WindowModule> OpenWindowModule(const std::string& path, std::string& error,
+                                               int interfaceVersion) {
   void* entry = platform::OpenModuleSymbol(path, kWindowModuleEntry, error);
   if (entry == nullptr) return nullptr;
   WindowModuleEntry create = nullptr;
   static_assert(sizeof create == sizeof entry);
   std::memcpy(&create, &entry, sizeof create);
-  std::unique_ptr<WindowModule> module(create(kWindowModuleInterface));
+  std::unique_ptr<WindowModule> module(create(interfaceVersion));
   if (module == nullptr) error = path + " belongs to another version of scrivane";
   return module;
 }

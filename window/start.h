@@ -17,6 +17,12 @@ namespace scrivane {
 // saying why, when it is not installed or does not fit.
 std::unique_ptr<WindowModule> LoadWindowModule(std::string& error);
 
+// Opens the window module at `path` and asks it for the given version of its
+// interface; null, with `error` saying why, when it cannot be opened or was
+// built for another version.
+std::unique_ptr<WindowModule> OpenWindowModule(const std::string& path, std::string& error,
+                                               int interfaceVersion = kWindowModuleInterface);
+
 // What a start without options uses besides its arguments.
 struct StartServices {
   platform::Files& files;
