@@ -278,6 +278,27 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
     font[i] = chosen;
     previous = chosen;
   }
+  // Blanks, digits and punctuation between two stretches of one embedded font
+  // are shown in that font where it has them, so that the line does not switch
+  // fonts at every word; they keep runs of their own, shaped apart as before.
+  if (!bidi) {
+    for (std::size_t lo = 1; lo < n; ++lo) {
+      if (font[lo] >= 0 || font[lo - 1] < 0) continue;
+      const int f = font[lo - 1];
+      std::size_t hi = lo;
+      while (hi < n && font[hi] < 0 && (flags[hi] & (kResolved | kMark)) == 0 &&
+             fonts_.fontFor(text[hi], f) == f) {
+        ++hi;
+      }
+      if (hi < n && font[hi] == f) {
+        for (std::size_t i = lo; i < hi; ++i) {
+          font[i] = f;
+          flags[i] |= kOwnRun;
+        }
+      }
+      lo = hi;
+    }
+  }
   // Characters common to every script shape with their neighbours: the script
   // before them, or after them at the start of the line.
   auto last = static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
@@ -327,7 +348,10 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
       if (f < 0) {
         while (hi < n && font[hi] < 0) ++hi;
       } else {
-        while (hi < n && font[hi] == f && script[hi] == script[lo]) ++hi;
+        while (hi < n && font[hi] == f && script[hi] == script[lo] &&
+               ((flags[hi] ^ flags[lo]) & kOwnRun) == 0) {
+          ++hi;
+        }
       }
       emit(lo, hi, false);
       lo = hi;

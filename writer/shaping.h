@@ -64,6 +64,9 @@ class LineShaper {
     std::uint8_t flags = 0;
   };
   static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4, kResolved = 8;
+  // Set in a line's flags, not in a character's facts: shown in the font of
+  // its neighbours instead of F1, in a run of its own.
+  static constexpr std::uint8_t kOwnRun = 16;
   static CharFacts factsFor(char32_t c);
   const CharFacts& factsOf(char32_t c) {
     if (c < 0x10000) {

@@ -801,13 +801,32 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string& line = shownLine_;
-  for (const ShownRun& run : fonts_->shape(text)) {
-    line.clear();
-    if (run.font != current) {
-      line = fontSelector(run.font);
-      current = run.font;
+  line.clear();
+  // Neighbouring runs of one font share one TJ for each stretch on one
+  // baseline; the adjustment after a run waits for the glyph that follows it.
+  bool open = false;      // a TJ array is being written
+  bool inCodes = false;   // ... and a hexadecimal string of codes is open in it
+  std::int32_t pending = 0;
+  auto closeArray = [&] {
+    if (!open) return;
+    if (inCodes) line += '>';
+    if (pending != 0) {
+      line += ' ';
+      line += std::to_string(pending);
     }
+    line += "] TJ";
+    putline(line, false);
+    line.clear();
+    open = inCodes = false;
+    pending = 0;
+  };
+  for (const ShownRun& run : fonts_->shape(text)) {
     if (run.font < 0) {
+      closeArray();
+      if (run.font != current) {
+        line = fontSelector(run.font);
+        current = run.font;
+      }
       if (rise != 0) {
         line += "0 Ts ";
         rise = 0;
@@ -816,36 +835,44 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
       AppendEscaped(line, run.classic);
       line += ") Tj";
       putline(line, false);
+      line.clear();
       continue;
     }
-    // One TJ for each stretch on one baseline; a mark raised above its letter
-    // gets a text rise of its own.
+    if (run.font != current) {
+      closeArray();
+      line = fontSelector(run.font);
+      current = run.font;
+    }
+    // A mark raised above its letter gets a text rise of its own.
     std::size_t g = 0;
     while (g < run.glyphs.size()) {
       if (run.glyphs[g].rise != rise) {
+        closeArray();
         rise = run.glyphs[g].rise;
         line += DoubleText(std::round(static_cast<double>(rise) * static_cast<double>(s_.fontsize) /
                                       1e4) / 1000.0);
         line += " Ts ";
       }
       // Room for every glyph with an adjustment before it ("> -123 <" and a
-      // code of four digits), and for what ends the array.
+      // code of four digits), and for the array's opening.
       const std::size_t start = line.size();
-      line.resize(start + 1 + 20 * (run.glyphs.size() - g) + 24);
+      line.resize(start + 2 + 28 * (run.glyphs.size() - g));
       char* out = line.data() + start;
-      *out++ = '[';
-      bool open = false;
+      if (!open) *out++ = '[';
+      open = true;
       for (; g < run.glyphs.size() && run.glyphs[g].rise == rise; ++g) {
         const ShownRun::Glyph& glyph = run.glyphs[g];
-        if (glyph.before != 0) {
-          if (open) *out++ = '>';
-          open = false;
+        const std::int32_t adjust = pending + glyph.before;
+        pending = 0;
+        if (adjust != 0) {
+          if (inCodes) *out++ = '>';
+          inCodes = false;
           *out++ = ' ';
-          out = PutNumber(out, glyph.before);
+          out = PutNumber(out, adjust);
           *out++ = ' ';
         }
-        if (!open) *out++ = '<';
-        open = true;
+        if (!inCodes) *out++ = '<';
+        inCodes = true;
         const unsigned code = glyph.code;
         out[0] = kHexDigits[code >> 12];
         out[1] = kHexDigits[(code >> 8) & 0xF];
@@ -853,20 +880,12 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         out[3] = kHexDigits[code & 0xF];
         out += 4;
       }
-      if (open) *out++ = '>';
-      if (g == run.glyphs.size() && run.after != 0) {
-        *out++ = ' ';
-        out = PutNumber(out, run.after);
-      }
-      std::memcpy(out, "] TJ", 4);
-      out += 4;
       line.resize(static_cast<std::size_t>(out - line.data()));
-      putline(line, false);
-      line.clear();
     }
+    pending += run.after;
   }
+  closeArray();
   // Later lines and the page number are shown in F1 on the baseline.
-  line.clear();
   if (rise != 0) line = "0 Ts";
   if (current >= 0) {
     if (!line.empty()) line += ' ';
