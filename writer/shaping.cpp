@@ -39,6 +39,9 @@ constexpr std::size_t kKeptSlots = 1 << 15;
 constexpr std::size_t kFirstKeptSlots = 1 << 10;
 // The words of a kept run's record before its characters.
 constexpr std::size_t kKeptHeader = 8;
+// Set in a kept run's script word for a run right to left: scripts are tags
+// of four ASCII letters, which leave the high bit free.
+constexpr std::uint32_t kKeptRtl = 0x80000000u;
 
 // FNV-1a over a run's key: its font, script and direction, then its characters.
 std::uint64_t HashOf(int font, std::uint32_t script, bool rtl, std::u32string_view text) {
@@ -397,8 +400,8 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
   if (contextFree && hi - lo <= kLongestCachedRun) {
     hash = HashOf(run.font, script, rtl, chars);
     if (const std::uint32_t* kept = findKept(hash, run.font, script, rtl, chars)) {
-      run.glyphs.resize(kept[3]);
-      std::memcpy(static_cast<void*>(run.glyphs.data()), kept + kKeptHeader + kept[2], kept[3] * sizeof(ShownRun::Glyph));
+      const ShownRun::Glyph* glyphs = keptGlyphs_.data() + kept[7];
+      run.glyphs.assign(glyphs, glyphs + kept[3]);
       run.after = static_cast<std::int32_t>(kept[4]);
       return;
     }
@@ -508,7 +511,7 @@ const std::uint32_t* LineShaper::findKept(std::uint64_t hash, int font, std::uin
     if (k.check != check) continue;
     const std::uint32_t* r = keptRecords_.data() + (k.at - 1);
     if (r[0] == static_cast<std::uint32_t>(hash) && r[2] == chars.size() &&
-        r[5] == static_cast<std::uint32_t>(font) && r[6] == script && r[7] == (rtl ? 1u : 0u) &&
+        r[5] == static_cast<std::uint32_t>(font) && r[6] == (script | (rtl ? kKeptRtl : 0u)) &&
         std::equal(chars.begin(), chars.end(), r + kKeptHeader,
                    [](char32_t c, std::uint32_t k) { return static_cast<std::uint32_t>(c) == k; })) {
       return r;
@@ -530,7 +533,9 @@ void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, boo
   if (kept_.empty() || keptCount_ >= kKeptSlots / 2) {
     kept_.assign(kFirstKeptSlots, KeptSlot{});
     keptRecords_.clear();
-    keptRecords_.reserve(kFirstKeptSlots * 32);
+    keptRecords_.reserve(kFirstKeptSlots * 16);
+    keptGlyphs_.clear();
+    keptGlyphs_.reserve(kFirstKeptSlots * 8);
     keptCount_ = 0;
   } else if (2 * (keptCount_ + 1) > kept_.size()) {
     // Twice the slots, the records placed anew.
@@ -538,13 +543,11 @@ void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, boo
     for (std::size_t at = 0; at < keptRecords_.size();) {
       const std::uint32_t* r = keptRecords_.data() + at;
       placeKept((static_cast<std::uint64_t>(r[1]) << 32) | r[0], static_cast<std::uint32_t>(at));
-      at += kKeptHeader + r[2] + r[3] * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
+      at += kKeptHeader + r[2];
     }
   }
-  static_assert(sizeof(ShownRun::Glyph) % sizeof(std::uint32_t) == 0);
   const std::size_t at = keptRecords_.size();
-  const std::size_t glyphWords = run.glyphs.size() * sizeof(ShownRun::Glyph) / sizeof(std::uint32_t);
-  keptRecords_.resize(at + kKeptHeader + chars.size() + glyphWords);
+  keptRecords_.resize(at + kKeptHeader + chars.size());
   std::uint32_t* r = keptRecords_.data() + at;
   r[0] = static_cast<std::uint32_t>(hash);
   r[1] = static_cast<std::uint32_t>(hash >> 32);
@@ -552,10 +555,10 @@ void LineShaper::keepRun(std::uint64_t hash, int font, std::uint32_t script, boo
   r[3] = static_cast<std::uint32_t>(run.glyphs.size());
   r[4] = static_cast<std::uint32_t>(run.after);
   r[5] = static_cast<std::uint32_t>(font);
-  r[6] = script;
-  r[7] = rtl ? 1 : 0;
+  r[6] = script | (rtl ? kKeptRtl : 0u);
+  r[7] = static_cast<std::uint32_t>(keptGlyphs_.size());
   std::copy(chars.begin(), chars.end(), r + kKeptHeader);
-  std::memcpy(r + kKeptHeader + chars.size(), run.glyphs.data(), run.glyphs.size() * sizeof(ShownRun::Glyph));
+  keptGlyphs_.insert(keptGlyphs_.end(), run.glyphs.begin(), run.glyphs.end());
   placeKept(hash, static_cast<std::uint32_t>(at));
   ++keptCount_;
 }

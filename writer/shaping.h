@@ -85,10 +85,11 @@ class LineShaper {
   // Runs shaped before, for the scripts whose shaping never looks past the
   // run, keyed by font, script, direction and the run's characters. Each is
   // one record in keptRecords_: its hash (two words), the number of its
-  // characters and glyphs, the adjustment after it, font, script and
-  // direction, the characters, then the glyphs. An open-addressed table finds
-  // the records; it starts small and grows, so that the runs of a text with
-  // few distinct words stay in the processor's caches.
+  // characters and glyphs, the adjustment after it, font, script with
+  // direction, where its glyphs start in keptGlyphs_, then the characters.
+  // An open-addressed table finds the records; it starts small and grows, so
+  // that the runs of a text with few distinct words stay in the processor's
+  // caches.
   struct KeptSlot {
     std::uint32_t check = 0;  // the hash's high half
     std::uint32_t at = 0;     // where the record starts in keptRecords_, plus 1; 0 for a free slot
@@ -101,6 +102,7 @@ class LineShaper {
   std::vector<KeptSlot> kept_;
   std::size_t keptCount_ = 0;
   std::vector<std::uint32_t> keptRecords_;
+  std::vector<ShownRun::Glyph> keptGlyphs_;
   std::vector<std::uint64_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.

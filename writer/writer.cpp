@@ -854,10 +854,15 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         line += " Ts ";
       }
       // Room for every glyph with an adjustment before it ("> -123 <" and a
-      // code of four digits), and for the array's opening.
-      const std::size_t start = line.size();
-      line.resize(start + 2 + 28 * (run.glyphs.size() - g));
-      char* out = line.data() + start;
+      // code of four digits), and for the array's opening; written in scratch
+      // space that is not cleared first.
+      const std::size_t room = 2 + 28 * (run.glyphs.size() - g);
+      if (room > glyphScratchSize_) {
+        glyphScratchSize_ = std::max(room, 2 * glyphScratchSize_);
+        glyphScratch_ = std::make_unique_for_overwrite<char[]>(glyphScratchSize_);
+      }
+      char* const first = glyphScratch_.get();
+      char* out = first;
       if (!open) *out++ = '[';
       open = true;
       for (; g < run.glyphs.size() && run.glyphs[g].rise == rise; ++g) {
@@ -880,7 +885,7 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
         out[3] = kHexDigits[code & 0xF];
         out += 4;
       }
-      line.resize(static_cast<std::size_t>(out - line.data()));
+      line.append(first, static_cast<std::size_t>(out - first));
     }
     pending += run.after;
   }

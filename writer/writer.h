@@ -256,6 +256,8 @@ class PdfWriter {
   std::unique_ptr<FontEngine> fonts_;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
   std::string shownLine_;                   // scratch for one output line of shown text
+  std::unique_ptr<char[]> glyphScratch_;    // ... and for its glyph codes
+  std::size_t glyphScratchSize_ = 0;
   bool lateFonts_ = false;  // the fonts may still be opened at a line that needs them
   bool tooLate_ = false;    // ... but the header had gone to a stream by then
   bool unshownInLongStream_ = false;  // such text came late in a line too long to hold
