@@ -446,5 +446,81 @@ TEST_F(FontsTest, AFontFileComesFirstAndCffFontsAreEmbeddedToo) {
   EXPECT_EQ(Lines(PdfToText(output))[0], "Ελλάδα Привет");
 }
 
+
+// A stream: its lines cannot be looked at twice.
+class StreamFiles : public platform::StdFiles {
+ public:
+  std::unique_ptr<platform::LineReader> openLines(const std::string& path) override {
+    struct Reader : platform::LineReader {
+      std::unique_ptr<platform::LineReader> file;
+      bool next(std::string_view& line) override { return file->next(line); }
+      bool nextPart(std::string_view& part, bool& ends) override { return file->nextPart(part, ends); }
+    };
+    auto reader = std::make_unique<Reader>();
+    reader->file = platform::StdFiles::openLines(path);
+    return reader;
+  }
+};
+
+// A line that needs fonts and is longer than a piece is read, decoded and cut
+// in bounded pieces; the document must be the one the whole line gives, in
+// every layout, from a file and from a stream.
+TEST_F(FontsTest, LongLinesInEmbeddedFontsGiveTheDocumentOfTheWholeLine) {
+  const auto repeat = [](const std::string& s, std::size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += s;
+    return out;
+  };
+  const std::string greek = repeat("Καλημέρα κόσμε, ο Ήλιος; ", 150000);
+  const std::string inputs[] = {
+      greek + "\nshort Ελλάδα\n" + repeat("λέξη(\\) ", 70000) + "\n",
+      // Combining marks across every boundary, a cluster longer than a line,
+      // and a pile of marks that takes no width at all.
+      repeat("Tie\xCC\x82\xCC\x81ng Vie\xCC\xA3\xCC\x82t ", 90000) + "a" + repeat("\xCC\x81", 600) + " end\n" +
+          "b" + repeat("\xCC\x81", 140000) + "\n",
+      // Blanks and tabs at both ends and inside, a long run of them within the text.
+      std::string(70000, ' ') + repeat("\tαβ\t γ  δ", 100000) + std::string(80000, ' ') + "ε" +
+          std::string(100000, '\t') + " \t\n\t \t" + greek + " \t\n",
+      // Form feeds within the line, and a line that is blanks and form feeds around text.
+      repeat("Ελλάδα\f κόσμε ", 80000) + "\n  \f  " + greek + "\f\n",
+      repeat("السلام عليكم مرحبا بالعالم ", 80000) + "\n" + repeat("שלום עולם, ", 50000) + "\n",
+      repeat("我能吞下玻璃而不伤身体。", 120000) + "\n",
+  };
+  const LayoutSettings layouts[] = {{}, {true, 8, false, false}, {false, 4, true, false}, {true, 0, true, false}};
+  StreamFiles stream;
+  FakeMessageBox streamMessages;
+  PdfWriter fromStream{stream, streamMessages, clock};
+  fromStream.setFontSettings(Embedding(true));
+  for (const std::string& text : inputs) {
+    input = dir.write("in.txt", text);
+    for (const LayoutSettings& layout : layouts) {
+      const std::string what = text.substr(0, 24) + " with keep " + std::to_string(layout.keepSpaces) +
+                               ", tab " + std::to_string(layout.tabSize) + ", fit " + std::to_string(layout.fit);
+      std::string whole;
+      for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{7}, std::size_t{4096}, std::size_t{0}}) {
+        // The last run reads the file as a stream, its long lines held.
+        PdfWriter& w = piece == 0 ? fromStream : writer;
+        w.setLinePiece(piece == 0 ? 4096 : piece);
+        w.setLayout(layout);
+        w.setFontSettings(Embedding(true));
+        messages.shown.clear();
+        streamMessages.shown.clear();
+        std::remove(output.c_str());
+        const bool clean = w.ConvertToPDF(input, output, "", "", "", "", "", "Courier", 8, 0, 8.5f, 11.f);
+        const std::string pdf = ReadFile(output);
+        if (whole.empty()) {
+          whole = pdf;
+          EXPECT_TRUE(QpdfFindings(output).empty()) << what;
+          EXPECT_NE(pdf.find("/ToUnicode"), std::string::npos) << what;
+        } else {
+          EXPECT_TRUE(pdf == whole) << "piece " << piece << " of " << what;
+        }
+        // Only the page limit may stop these documents.
+        const auto& said = piece == 0 ? streamMessages.texts() : messages.texts();
+        EXPECT_TRUE(clean || said == std::vector<std::string>{"Subscript out of range"}) << what;
+      }
+    }
+  }
+}
 }  // namespace
 }  // namespace scrivane

@@ -13,6 +13,7 @@
 #include "platform/failure.h"
 #include "writer/font_module.h"
 #include "writer/font_widths.h"
+#include "writer/long_font_line.h"
 #include "writer/text.h"
 #include "writer/writer.h"
 
@@ -380,8 +381,23 @@ void PdfWriter::writeShapedText() {
           if (!writeLongShapedLine(facts, textEnd, false)) return;
           continue;
         }
-        if (const auto held = holdLine(*in, gathered, seen)) {
-          if (!writeLongShapedLine(*held, std::numeric_limits<std::uint64_t>::max(), true)) return;
+        // A stream's line is held up to a bound, and laid out as it is read
+        // beyond it.
+        LineFacts held;
+        const bool all = seen || holdLine(*in, gathered, held);
+        if (seen) held = facts;
+        if (!seen && held.needsFonts && lateFonts_) embedFromHere();
+        if (embedding_ && held.needsFonts) {
+          if (held.nul) heldNul_ = true;
+          const LongFontLine::Shape shape{!layout_.keepSpaces, layout_.tabSize, true};
+          LongFontLine line(seen || !all ? in.get() : nullptr, gathered, shape, *fonts_);
+          const bool room = writeLongShapedFontLine(line, held.formFeeds > 0, streamstart);
+          if (line.sawNul()) heldNul_ = true;
+          if (!room) return;
+          continue;
+        }
+        if (!all) {
+          if (!writeLongShapedLine(held, std::numeric_limits<std::uint64_t>::max(), true)) return;
           continue;
         }
         raw = gathered;
@@ -457,7 +473,9 @@ bool PdfWriter::writeShapedFontLine(std::u32string& text, std::int64_t& streamst
   if (tabsAreBlanks && line.find(U'\t') != std::u32string_view::npos) {
     // A column is a cluster here: a letter with its marks takes one, as it does
     // in a monospaced font.
-    const std::vector<bool> clusters = fonts_->cutPoints(line);
+    std::vector<bool> clusters = fonts_->cutPoints(line);
+    std::size_t run = 1;
+    LimitClusters(clusters, run);
     const auto size = static_cast<std::size_t>(layout_.tabSize);
     std::size_t column = 0;
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -473,7 +491,9 @@ bool PdfWriter::writeShapedFontLine(std::u32string& text, std::int64_t& streamst
     line = expanded;
   }
 
-  const std::vector<bool> cuts = fonts_->cutPoints(line);
+  std::vector<bool> cuts = fonts_->cutPoints(line);
+  std::size_t run = 1;
+  LimitClusters(cuts, run);
   const std::size_t n = line.size();
   auto cutsBefore = [&](std::size_t at) { return at >= n || cuts[at]; };
   const FontWidths& classic = WidthsForFont(s_.fontname);
@@ -509,8 +529,12 @@ bool PdfWriter::writeShapedFontLine(std::u32string& text, std::int64_t& streamst
     std::size_t fits = first;
     if (measure(start, ends[first]) <= budget) {
       std::size_t over = ends.size();  // the first entry known not to fit
+      // The last entry a piece may reach.
+      const std::size_t top = static_cast<std::size_t>(
+          std::upper_bound(ends.begin() + static_cast<std::ptrdiff_t>(first), ends.end(), start + kLongestPiece) -
+          ends.begin()) - 1;
       for (std::size_t step = 1;; step *= 2) {
-        const std::size_t next = std::min(fits + step, ends.size() - 1);
+        const std::size_t next = std::min(fits + step, top);
         if (next == fits) break;
         if (measure(start, ends[next]) > budget) {
           over = next;

@@ -39,6 +39,10 @@ constexpr std::size_t kKeptSlots = 1 << 15;
 constexpr std::size_t kFirstKeptSlots = 1 << 10;
 // The words of a kept run's record before its characters.
 constexpr std::size_t kKeptHeader = 8;
+// At most so many marks in a row are shaped together: HarfBuzz attaches each
+// mark by looking back over the marks before it, so that a letter with a pile
+// of thousands of marks would take time that grows with the square of the pile.
+constexpr std::size_t kLongestMarkRun = 32;
 // Set in a kept run's script word for a run right to left: scripts are tags
 // of four ASCII letters, which leave the high bit free.
 constexpr std::uint32_t kKeptRtl = 0x80000000u;
@@ -351,8 +355,11 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
       if (f < 0) {
         while (hi < n && font[hi] < 0) ++hi;
       } else {
+        std::size_t marks = (flags[lo] & kMark) != 0 ? 1 : 0;
         while (hi < n && font[hi] == f && script[hi] == script[lo] &&
                ((flags[hi] ^ flags[lo]) & kOwnRun) == 0) {
+          marks = (flags[hi] & kMark) != 0 ? marks + 1 : 0;
+          if (marks > kLongestMarkRun) break;
           ++hi;
         }
       }
@@ -366,6 +373,7 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
       const bool rtl = (levels[first] & 1) != 0;
       std::size_t lo = first, hi = first;
       std::size_t w = v + 1;
+      std::size_t marks = (flags[first] & kMark) != 0 ? 1 : 0;
       while (w < n) {
         const auto l = static_cast<std::size_t>(order[w]);
         const std::size_t expected = rtl ? lo - 1 : hi + 1;
@@ -373,6 +381,8 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
             font[l] != font[first] || (font[l] >= 0 && script[l] != script[first])) {
           break;
         }
+        marks = (flags[l] & kMark) != 0 ? marks + 1 : 0;
+        if (marks > kLongestMarkRun) break;
         (rtl ? lo : hi) = l;
         ++w;
       }

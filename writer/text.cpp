@@ -500,6 +500,64 @@ void AppendWindows1252Leniently(std::string& out, std::string& pending, std::str
   }
 }
 
+void AppendCharactersLeniently(std::u32string& out, std::string& pending, std::string_view part) {
+  std::size_t i = 0;
+  if (!pending.empty()) {
+    const std::size_t need = SequenceLength(static_cast<unsigned char>(pending[0]));
+    while (pending.size() < need && i < part.size() &&
+           (static_cast<unsigned char>(part[i]) & 0xC0) == 0x80) {
+      pending += part[i++];
+    }
+    if (pending.size() < need && i == part.size()) return;
+    char32_t c;
+    if (pending.size() == need && DecodeUtf8(pending, 0, c) != 0) {
+      out += c;
+      pending.clear();
+    } else {
+      FinishCharacters(out, pending);
+    }
+  }
+  while (i < part.size()) {
+    const auto byte = static_cast<unsigned char>(part[i]);
+    if (byte < 0x80) {
+      out += byte;
+      ++i;
+      continue;
+    }
+    char32_t c;
+    const std::size_t len = DecodeUtf8(part, i, c);
+    if (len != 0) {
+      out += c;
+      i += len;
+      continue;
+    }
+    const std::size_t need = SequenceLength(byte);
+    bool cutShort = need > 1 && i + need > part.size();
+    for (std::size_t j = i + 1; cutShort && j < part.size(); ++j) {
+      cutShort = (static_cast<unsigned char>(part[j]) & 0xC0) == 0x80;
+    }
+    if (cutShort) {
+      pending.assign(part.substr(i));
+      return;
+    }
+    out += FromCp1252(byte);
+    ++i;
+  }
+}
+
+void FinishCharacters(std::u32string& out, std::string& pending) {
+  for (const char b : pending) out += FromCp1252(static_cast<unsigned char>(b));
+  pending.clear();
+}
+
+bool NeedsFonts(std::string_view line) {
+  if (IsAscii(line)) return false;
+  LineFacts facts;
+  facts.add(line);
+  facts.finish();
+  return facts.needsFonts;
+}
+
 void AppendWindows1252(std::string& out, std::string& pending, std::string_view part) {
   std::size_t i = 0;
   if (!pending.empty()) {

@@ -80,6 +80,9 @@ struct LineFacts {
   bool needsFonts = false;
 
   void add(std::string_view block);
+  // Whether the text added so far is UTF-8 with a character that Windows-1252
+  // lacks, a sequence cut short at its end aside.
+  bool needsFontsSoFar() const { return utf8 && lacking_; }
   // The end of the line: a sequence cut short there is not UTF-8.
   void finish();
 
@@ -95,6 +98,18 @@ void AppendWindows1252(std::string& out, std::string& pending, std::string_view 
 // The same for text not known to be well formed: a byte that begins no
 // sequence, or one that does not go on as it should, is kept as it is.
 void AppendWindows1252Leniently(std::string& out, std::string& pending, std::string_view part);
+
+// Appends the characters of UTF-8 text given in parts, as
+// AppendWindows1252Leniently does: a sequence that a part cuts short waits in
+// `pending`, and a byte that begins no sequence, or one that does not go on as
+// it should, stands for its Windows-1252 character. At the end of the text,
+// FinishCharacters gives the bytes still waiting their characters.
+void AppendCharactersLeniently(std::u32string& out, std::string& pending, std::string_view part);
+void FinishCharacters(std::u32string& out, std::string& pending);
+
+// Whether a line is valid UTF-8 holding a character that Windows-1252 lacks,
+// found without decoding it into storage of its own.
+bool NeedsFonts(std::string_view line);
 
 // Whether Windows-1252 has a code for the character, and that code.
 bool Windows1252Byte(char32_t c, char& byte);

@@ -11,6 +11,7 @@
 
 #include "platform/failure.h"
 #include "writer/font_module.h"
+#include "writer/long_font_line.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -614,13 +615,32 @@ void PdfWriter::writetext() {
           if (!writeLongLine(*in, gathered, facts, streamstart)) return;
           continue;
         }
-        if (const auto held = holdLine(*in, gathered, seen)) {
-          if (held->nul) heldNul_ = true;
+        // A stream's line is held up to a bound, and laid out as it is read
+        // beyond it.
+        LineFacts held;
+        const bool all = seen || holdLine(*in, gathered, held);
+        if (seen) held = facts;
+        if (!seen && held.needsFonts && lateFonts_) embedFromHere();
+        if (embedding_ && held.needsFonts) {
+          if (held.nul) heldNul_ = true;
           s_.lineno += 1;
-          if (s_.lineno >= s_.linesperpage || held->formFeeds > 0) {
+          if (s_.lineno >= s_.linesperpage || held.formFeeds > 0) {
             if (!pageBreak(streamstart)) return;
           }
-          if (!writeLongLine(*in, gathered, *held, streamstart, /*streamed=*/true)) return;
+          LongFontLine line(seen || !all ? in.get() : nullptr, gathered, {}, *fonts_);
+          const bool room = writeLongFontLine(line, all ? std::optional(held.formFeeds) : std::nullopt, streamstart);
+          if (line.sawNul()) heldNul_ = true;
+          if (!room) return;
+          continue;
+        }
+        if (!all) {
+          if (held.nul) heldNul_ = true;
+          s_.lineno += 1;
+          if (s_.lineno >= s_.linesperpage || held.formFeeds > 0) {
+            if (!pageBreak(streamstart)) return;
+          }
+          if (fontSettings_.embed && held.needsFonts) unshownLines_ += 1;
+          if (!writeLongLine(*in, gathered, held, streamstart, /*streamed=*/true)) return;
           continue;
         }
         raw = gathered;
@@ -683,24 +703,16 @@ void PdfWriter::writetext() {
   }
 }
 
-std::optional<LineFacts> PdfWriter::holdLine(platform::LineReader& in, std::string& gathered,
-                                             bool whole) {
-  // A stream cannot be looked at twice, and text in embedded fonts is shaped
-  // whole: the line is held, up to a bound past which a line that needs no
-  // fonts so far is laid out as it is read.
+bool PdfWriter::holdLine(platform::LineReader& in, std::string& gathered, LineFacts& held) {
   std::string_view part;
   bool ends = false;
-  while (!ends && (whole || gathered.size() < kStreamedLineHold) && in.nextPart(part, ends)) {
-    gathered.append(part);
-  }
-  if (!ends) {
-    LineFacts held;
-    held.add(gathered);
-    held.finish();
-    if (!held.needsFonts || !fontSettings_.embed) return held;
-    while (!ends && in.nextPart(part, ends)) gathered.append(part);
-  }
-  return std::nullopt;
+  while (!ends && gathered.size() < kStreamedLineHold && in.nextPart(part, ends)) gathered.append(part);
+  held = LineFacts{};
+  held.add(gathered);
+  const bool needsFonts = held.needsFontsSoFar();
+  held.finish();
+  if (!ends) held.needsFonts = needsFonts;
+  return ends;
 }
 
 bool PdfWriter::inputNeedsFonts() {
@@ -737,7 +749,9 @@ bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
   // where a cluster begins.
   if (W < 1) throw Failure(platform::kInvalidArgument);
   if (W > 32767) throw Failure(platform::kOverflow);
-  const std::vector<bool> cuts = fonts_->cutPoints(text);
+  std::vector<bool> cuts = fonts_->cutPoints(text);
+  std::size_t run = 1;
+  LimitClusters(cuts, run);
   const auto width = static_cast<std::size_t>(W);
   const std::size_t half = width / 2;
   const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
@@ -1037,7 +1051,7 @@ void PdfWriter::failText(const std::exception& e, std::int64_t streamstart) {
 
 bool PdfWriter::canEmbed(std::string_view raw) {
   if (embedding_) return true;
-  return lateFonts_ && TextNeedingFonts(raw) && embedFromHere();
+  return lateFonts_ && NeedsFonts(raw) && embedFromHere();
 }
 
 bool PdfWriter::embedFromHere() {
@@ -1077,7 +1091,7 @@ bool PdfWriter::embedFromHere() {
 }
 
 void PdfWriter::noteUnshown(std::string_view raw) {
-  if (fontSettings_.embed && TextNeedingFonts(raw)) unshownLines_ += 1;
+  if (fontSettings_.embed && NeedsFonts(raw)) unshownLines_ += 1;
 }
 
 void PdfWriter::reportUnshown() {

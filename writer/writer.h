@@ -19,6 +19,7 @@
 namespace scrivane {
 
 class FontEngine;
+class LongFontLine;
 struct LineFacts;
 class FontModule;
 
@@ -209,16 +210,24 @@ class PdfWriter {
   void flushBuffer();
   // A failure of the output; `reason` is what happened to it.
   void writeFailure(const std::string& reason);
-  // Holds the rest of a long line, all of it when `whole` (it must be shaped
-  // whole); of a stream's line, which cannot be looked at twice, up to
-  // kStreamedLineHold. Gives the facts of the part held when the rest is to
-  // be laid out as it is read; nothing when `gathered` holds the whole line.
-  std::optional<LineFacts> holdLine(platform::LineReader& in, std::string& gathered, bool whole);
+  // Holds more of a stream's long line, which cannot be looked at twice, up
+  // to kStreamedLineHold; true when `gathered` then holds the whole line.
+  // `held` gets the facts of what it holds (of a line that goes on, whether
+  // its text so far needs fonts).
+  bool holdLine(platform::LineReader& in, std::string& gathered, LineFacts& held);
   // Whether some line of the input needs an embedded font.
   bool inputNeedsFonts();
   // Lays out a line that needs embedded fonts, cut like any other; false when no
   // further page can be had.
   bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
+  // A line that needs embedded fonts and is too long to be held whole, laid
+  // out as it is read into the pieces that the whole line gives: in the
+  // classic way (`formFeeds`: the line's, when they are known; else those read
+  // so far count), or as writeShapedFontLine does (`formFeed`: the line has
+  // one); false when no further page can be had.
+  bool writeLongFontLine(LongFontLine& text, std::optional<std::uint64_t> formFeeds,
+                         std::int64_t& streamstart);
+  bool writeLongShapedFontLine(LongFontLine& text, bool formFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
   // The operator that selects a font (-1: F1) at the size of the text, with a blank after it.
   const std::string& fontSelector(int font);
