@@ -169,7 +169,7 @@ bool LongFontLine::decode() {
   return true;
 }
 
-bool PdfWriter::writeLongFontLine(LongFontLine& text, std::optional<std::uint64_t> formFeeds,
+bool PdfWriter::writeLongFontLine(LongFontLine& text, std::uint64_t formFeeds, bool known,
                                   std::int64_t& streamstart) {
   const std::int64_t W = s_.charsperline;
   const auto probe =
@@ -217,7 +217,7 @@ bool PdfWriter::writeLongFontLine(LongFontLine& text, std::optional<std::uint64_
     passed += static_cast<std::uint64_t>(std::count(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(cut), U'\f'));
     text.drop(cut);
     s_.lineno += 1;
-    const bool formFeedAhead = (formFeeds ? *formFeeds : text.formFeedsRead()) > passed;
+    const bool formFeedAhead = (known ? formFeeds : std::max(formFeeds, text.formFeedsRead())) > passed;
     if (s_.lineno >= s_.linesperpage || formFeedAhead) {
       if (!pageBreak(streamstart)) return false;
     }

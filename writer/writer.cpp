@@ -628,7 +628,7 @@ void PdfWriter::writetext() {
             if (!pageBreak(streamstart)) return;
           }
           LongFontLine line(seen || !all ? in.get() : nullptr, gathered, {}, *fonts_);
-          const bool room = writeLongFontLine(line, all ? std::optional(held.formFeeds) : std::nullopt, streamstart);
+          const bool room = writeLongFontLine(line, held.formFeeds, all, streamstart);
           if (line.sawNul()) heldNul_ = true;
           if (!room) return;
           continue;

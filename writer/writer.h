@@ -222,10 +222,10 @@ class PdfWriter {
   bool writeShapedLine(std::u32string_view text, bool hasFormFeed, std::int64_t& streamstart);
   // A line that needs embedded fonts and is too long to be held whole, laid
   // out as it is read into the pieces that the whole line gives: in the
-  // classic way (`formFeeds`: the line's, when they are known; else those read
-  // so far count), or as writeShapedFontLine does (`formFeed`: the line has
-  // one); false when no further page can be had.
-  bool writeLongFontLine(LongFontLine& text, std::optional<std::uint64_t> formFeeds,
+  // classic way (`formFeeds`: the line's when `known`, else those of the part
+  // held, beyond which those read so far count), or as writeShapedFontLine
+  // does (`formFeed`: the line has one); false when no further page can be had.
+  bool writeLongFontLine(LongFontLine& text, std::uint64_t formFeeds, bool known,
                          std::int64_t& streamstart);
   bool writeLongShapedFontLine(LongFontLine& text, bool formFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
