@@ -49,8 +49,6 @@ class LongFontLine {
   // before, and the window then holds all the rest of it.
   bool need(std::size_t n);
   std::u32string_view view() const { return std::u32string_view(window_).substr(start_); }
-  // Whether the window holds all the rest of the line.
-  bool ended() const { return done_ && pending_.empty(); }
   // The window moves on by `n` characters.
   void drop(std::size_t n);
   // The position of the window's start in the line.

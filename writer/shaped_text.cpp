@@ -384,9 +384,7 @@ void PdfWriter::writeShapedText() {
         // A stream's line is held up to a bound, and laid out as it is read
         // beyond it.
         LineFacts held;
-        const bool all = seen || holdLine(*in, gathered, held);
-        if (seen) held = facts;
-        if (!seen && held.needsFonts && lateFonts_) embedFromHere();
+        const bool all = holdLine(*in, gathered, seen ? &facts : nullptr, held);
         if (embedding_ && held.needsFonts) {
           if (held.nul) heldNul_ = true;
           const LongFontLine::Shape shape{!layout_.keepSpaces, layout_.tabSize, true};

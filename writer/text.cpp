@@ -456,7 +456,14 @@ void LineFacts::finish() {
   needsFonts = utf8 && lacking_;
 }
 
-void AppendWindows1252Leniently(std::string& out, std::string& pending, std::string_view part) {
+namespace {
+
+// Decodes UTF-8 given in parts: `valid` gets the character of each well-formed
+// sequence, `invalid` each byte that begins no sequence or one that does not go
+// on as it should. A sequence that the end of the part cuts short waits in
+// `pending` for the next part.
+template <typename Valid, typename Invalid>
+void DecodeLeniently(std::string& pending, std::string_view part, Valid valid, Invalid invalid) {
   std::size_t i = 0;
   if (!pending.empty()) {
     const std::size_t need = SequenceLength(static_cast<unsigned char>(pending[0]));
@@ -467,67 +474,23 @@ void AppendWindows1252Leniently(std::string& out, std::string& pending, std::str
     if (pending.size() < need && i == part.size()) return;
     char32_t c;
     if (pending.size() == need && DecodeUtf8(pending, 0, c) != 0) {
-      out += ToCp1252(c);
+      valid(c);
     } else {
-      out += pending;
+      for (const char b : pending) invalid(static_cast<unsigned char>(b));
     }
     pending.clear();
   }
   while (i < part.size()) {
     const auto byte = static_cast<unsigned char>(part[i]);
     if (byte < 0x80) {
-      out += part[i++];
-      continue;
-    }
-    char32_t c;
-    const std::size_t len = DecodeUtf8(part, i, c);
-    if (len != 0) {
-      out += ToCp1252(c);
-      i += len;
-      continue;
-    }
-    // A sequence that the end of the part cuts short waits for the next part.
-    const std::size_t need = SequenceLength(byte);
-    bool cutShort = need > 1 && i + need > part.size();
-    for (std::size_t j = i + 1; cutShort && j < part.size(); ++j) {
-      cutShort = (static_cast<unsigned char>(part[j]) & 0xC0) == 0x80;
-    }
-    if (cutShort) {
-      pending.assign(part.substr(i));
-      return;
-    }
-    out += part[i++];
-  }
-}
-
-void AppendCharactersLeniently(std::u32string& out, std::string& pending, std::string_view part) {
-  std::size_t i = 0;
-  if (!pending.empty()) {
-    const std::size_t need = SequenceLength(static_cast<unsigned char>(pending[0]));
-    while (pending.size() < need && i < part.size() &&
-           (static_cast<unsigned char>(part[i]) & 0xC0) == 0x80) {
-      pending += part[i++];
-    }
-    if (pending.size() < need && i == part.size()) return;
-    char32_t c;
-    if (pending.size() == need && DecodeUtf8(pending, 0, c) != 0) {
-      out += c;
-      pending.clear();
-    } else {
-      FinishCharacters(out, pending);
-    }
-  }
-  while (i < part.size()) {
-    const auto byte = static_cast<unsigned char>(part[i]);
-    if (byte < 0x80) {
-      out += byte;
+      valid(byte);
       ++i;
       continue;
     }
     char32_t c;
     const std::size_t len = DecodeUtf8(part, i, c);
     if (len != 0) {
-      out += c;
+      valid(c);
       i += len;
       continue;
     }
@@ -540,9 +503,22 @@ void AppendCharactersLeniently(std::u32string& out, std::string& pending, std::s
       pending.assign(part.substr(i));
       return;
     }
-    out += FromCp1252(byte);
+    invalid(byte);
     ++i;
   }
+}
+
+}  // namespace
+
+void AppendWindows1252Leniently(std::string& out, std::string& pending, std::string_view part) {
+  DecodeLeniently(
+      pending, part, [&](char32_t c) { out += ToCp1252(c); },
+      [&](unsigned char byte) { out += static_cast<char>(byte); });
+}
+
+void AppendCharactersLeniently(std::u32string& out, std::string& pending, std::string_view part) {
+  DecodeLeniently(
+      pending, part, [&](char32_t c) { out += c; }, [&](unsigned char byte) { out += FromCp1252(byte); });
 }
 
 void FinishCharacters(std::u32string& out, std::string& pending) {

@@ -618,9 +618,7 @@ void PdfWriter::writetext() {
         // A stream's line is held up to a bound, and laid out as it is read
         // beyond it.
         LineFacts held;
-        const bool all = seen || holdLine(*in, gathered, held);
-        if (seen) held = facts;
-        if (!seen && held.needsFonts && lateFonts_) embedFromHere();
+        const bool all = holdLine(*in, gathered, seen ? &facts : nullptr, held);
         if (embedding_ && held.needsFonts) {
           if (held.nul) heldNul_ = true;
           s_.lineno += 1;
@@ -703,15 +701,22 @@ void PdfWriter::writetext() {
   }
 }
 
-bool PdfWriter::holdLine(platform::LineReader& in, std::string& gathered, LineFacts& held) {
-  std::string_view part;
-  bool ends = false;
-  while (!ends && gathered.size() < kStreamedLineHold && in.nextPart(part, ends)) gathered.append(part);
-  held = LineFacts{};
-  held.add(gathered);
-  const bool needsFonts = held.needsFontsSoFar();
-  held.finish();
-  if (!ends) held.needsFonts = needsFonts;
+bool PdfWriter::holdLine(platform::LineReader& in, std::string& gathered, const LineFacts* scanned,
+                         LineFacts& held) {
+  bool ends = true;
+  if (scanned != nullptr) {
+    held = *scanned;
+  } else {
+    ends = false;
+    std::string_view part;
+    while (!ends && gathered.size() < kStreamedLineHold && in.nextPart(part, ends)) gathered.append(part);
+    held = LineFacts{};
+    held.add(gathered);
+    const bool needsFonts = held.needsFontsSoFar();
+    held.finish();
+    if (!ends) held.needsFonts = needsFonts;
+  }
+  if (held.needsFonts && lateFonts_) embedFromHere();
   return ends;
 }
 
@@ -721,7 +726,7 @@ bool PdfWriter::inputNeedsFonts() {
   bool ends = false;
   while (in->nextPart(part, ends)) {
     if (ends) {
-      if (TextNeedingFonts(part)) return true;
+      if (NeedsFonts(part)) return true;
       continue;
     }
     // A long line is looked at as it is read, not held.

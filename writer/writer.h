@@ -210,11 +210,14 @@ class PdfWriter {
   void flushBuffer();
   // A failure of the output; `reason` is what happened to it.
   void writeFailure(const std::string& reason);
-  // Holds more of a stream's long line, which cannot be looked at twice, up
-  // to kStreamedLineHold; true when `gathered` then holds the whole line.
-  // `held` gets the facts of what it holds (of a line that goes on, whether
-  // its text so far needs fonts).
-  bool holdLine(platform::LineReader& in, std::string& gathered, LineFacts& held);
+  // The facts of a long line in `held`: those of its scan when it had one
+  // (`scanned`), else of what is held of a stream's line, which cannot be
+  // looked at twice: more of it is read, up to kStreamedLineHold, and of a
+  // line that goes on, `held` says whether its text so far needs fonts. The
+  // fonts are opened when they may still be and the line needs them. True
+  // when the facts are those of the whole line.
+  bool holdLine(platform::LineReader& in, std::string& gathered, const LineFacts* scanned,
+                LineFacts& held);
   // Whether some line of the input needs an embedded font.
   bool inputNeedsFonts();
   // Lays out a line that needs embedded fonts, cut like any other; false when no
