@@ -522,5 +522,65 @@ TEST_F(FontsTest, LongLinesInEmbeddedFontsGiveTheDocumentOfTheWholeLine) {
     }
   }
 }
+
+// A large file's lines are shaped ahead on a second thread in stretches that
+// either thread may take; the document and what is said must be the ones that
+// shaping every line on one thread gives, in the fonts found and in a CFF font
+// of the user's, whose codes are its glyph numbers.
+TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
+  std::string text;
+  for (int k = 0; k < 300; ++k) {
+    for (const auto& l : kLeftToRight) text += l + " " + std::to_string(k) + "\n";
+    for (const auto& l : kRightToLeft) text += l + "\n";
+    // Characters that no font has, lines cut into pieces, a line the second
+    // thread leaves to the writer, plain lines, form feeds and blank lines.
+    // Unassigned characters, which no font has, in an order the notice shows.
+    const char* const unassigned[] = {"\xCD\xB8", "\xCD\xB9", "\xCE\x80", "\xCE\x81", "\xCE\x82",
+                                      "\xCE\x83", "\xCE\x8B", "\xCE\x8D", "\xCE\xA2"};
+    if (k % 7 == 3) text += std::string("missing ") + unassigned[(k / 7) % 9] + " here\n";
+    if (k % 5 == 0) {
+      for (int j = 0; j < 30; ++j) text += "Καλημέρα κόσμε 世界 ";
+      text += "\n";
+    }
+    if (k % 50 == 0) {
+      for (int j = 0; j < 400; ++j) text += "λέξη ";
+      text += "\n";
+    }
+    text += k % 11 == 0 ? "\f plain ASCII\n\n" : "plain ASCII line\n";
+  }
+  input = dir.write("in.txt", text);
+  const std::string otf = "/usr/share/fonts/opentype/urw-base35/NimbusSans-Regular.otf";
+  std::vector<std::optional<std::string>> fontFiles = {std::nullopt};
+  if (testing::Exists(otf)) fontFiles.push_back(otf);
+  for (const auto& fontFile : fontFiles) {
+    writer.setFontSettings(Embedding(true, fontFile));
+    std::string alone;
+    std::vector<std::string> saidAlone;
+    std::size_t taken = 0;
+    for (const std::size_t stretch : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{64}}) {
+      // Stretch 0: no second thread.
+      writer.setShapingAhead(stretch == 0 ? UINT64_MAX : 0, stretch);
+      messages.shown.clear();
+      std::remove(output.c_str());
+      writer.ConvertToPDF(input, output, "", "", "", "", "", "Courier", 8, 0, 8.5f, 11.f);
+      const std::string pdf = ReadFile(output);
+      if (stretch == 0) {
+        alone = pdf;
+        saidAlone = messages.texts();
+        EXPECT_EQ(writer.linesShapedAhead(), 0u);
+        EXPECT_TRUE(QpdfFindings(output).empty());
+        ASSERT_EQ(saidAlone.size(), 1u);
+        EXPECT_NE(saidAlone[0].find("U+0378 U+0379 U+0380 U+0381 U+0382 ..."), std::string::npos)
+            << saidAlone[0];
+        continue;
+      }
+      EXPECT_TRUE(pdf == alone) << "stretches of " << stretch << (fontFile ? " with " + *fontFile : "");
+      EXPECT_EQ(messages.texts(), saidAlone);
+      taken += writer.linesShapedAhead();
+    }
+    EXPECT_GT(taken, 0u) << "the second thread shaped nothing";
+  }
+  writer.setShapingAhead(std::uint64_t{128} << 10, 64);
+}
 }  // namespace
 }  // namespace scrivane

@@ -10,6 +10,8 @@ class LibraryFontEngine final : public FontEngine {
  public:
   LibraryFontEngine(const std::string& standardFont, const std::optional<std::string>& fontFile)
       : fonts_(standardFont, fontFile), shaper_(fonts_), measurer_(fonts_) {}
+  explicit LibraryFontEngine(const FontSet& same)
+      : fonts_(same, FontSet::Alike{}), shaper_(fonts_), measurer_(fonts_) {}
 
   const std::vector<ShownRun>& shape(std::u32string_view text) override {
     return shaper_.shape(text);
@@ -33,6 +35,29 @@ class LibraryFontEngine final : public FontEngine {
   const std::vector<int>& usedOrder() const override { return fonts_.usedOrder(); }
   int resourceNumber(int font) override { return fonts_.resourceNumber(font); }
   FontObjects finish(int font) override { return fonts_.font(font).finish(); }
+
+  std::unique_ptr<FontEngine> alike() override {
+    try {
+      return std::make_unique<LibraryFontEngine>(fonts_);
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+  std::size_t codesGiven(int font, std::size_t from, std::vector<GivenCode>& out) override {
+    const EmbeddedFont& f = fonts_.font(font);
+    const auto& codes = f.codes();
+    for (std::size_t k = from; k < codes.size(); ++k) {
+      const auto code = static_cast<std::uint16_t>(f.codesAreGlyphs() ? codes[k].first : k + 1);
+      out.push_back({code, codes[k].first, codes[k].second});
+    }
+    return codes.size();
+  }
+  std::uint16_t codeFor(int font, std::uint32_t gid, std::u32string_view text) override {
+    return fonts_.opened(font).codeFor(gid, text);
+  }
+  void noteMissing(std::size_t count, std::u32string_view first) override {
+    shaper_.noteMissing(count, first);
+  }
 
  private:
   FontSet fonts_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,21 @@ struct ShownRun {
   std::int32_t after = 0;  // TJ adjustment after the last glyph
 };
 
+// A shown run as the page writes it, over storage kept elsewhere.
+struct RunView {
+  int font = -1;
+  std::string_view classic;
+  std::span<const ShownRun::Glyph> glyphs;
+  std::int32_t after = 0;
+};
+
+// A code that a font gave out: the glyph it shows and the text it stands for.
+struct GivenCode {
+  std::uint16_t code = 0;
+  std::uint32_t gid = 0;
+  std::u32string text;
+};
+
 // Characters that no installed font has: how many were met, and the first few.
 struct MissingGlyphs {
   std::size_t count = 0;
@@ -74,6 +90,20 @@ class FontEngine {
   virtual int resourceNumber(int font) = 0;
   // Subsets a used font to its glyphs; throws Failure when it cannot be embedded.
   virtual FontObjects finish(int font) = 0;
+
+  // For laying out lines on a second thread. A new engine over the same fonts
+  // (a font has the same number in both) that has shown nothing yet and shares
+  // nothing that changes with this one; null when it cannot be had.
+  virtual std::unique_ptr<FontEngine> alike() = 0;
+  // Appends the codes that `font` gave out after its first `from`, in the
+  // order they were given out, to `out`; gives the number given out in all.
+  virtual std::size_t codesGiven(int font, std::size_t from, std::vector<GivenCode>& out) = 0;
+  // The code that shows glyph `gid` of `font` standing for `text`, given out
+  // here as shaping gives out codes; throws Failure when the font has no more.
+  virtual std::uint16_t codeFor(int font, std::uint32_t gid, std::u32string_view text) = 0;
+  // Counts characters that no installed font has, met in lines laid out
+  // elsewhere, as if met here: `count` of them, `first` the first few.
+  virtual void noteMissing(std::size_t count, std::u32string_view first) = 0;
 };
 
 // The module: opened once a run, it makes the fonts of each conversion.
@@ -92,7 +122,7 @@ class FontModule {
 // for the caller to own, or null when the module was built for another
 // version of this interface than the one given.
 inline constexpr const char* kFontModuleEntry = "scrivane_font_module";
-inline constexpr int kFontModuleInterface = 2;
+inline constexpr int kFontModuleInterface = 3;
 using FontModuleEntry = FontModule* (*)(int interfaceVersion);
 
 }  // namespace scrivane

@@ -423,6 +423,21 @@ FontSet::FontSet(const std::string& standardFont, const std::optional<std::strin
   FcConfigDestroy(config);
 }
 
+FontSet::FontSet(const FontSet& same, Alike) {
+  for (const auto& from : same.candidates_) {
+    auto c = std::make_unique<Candidate>();
+    c->path = from->path;
+    c->index = from->index;
+    c->failed = from->failed;
+    if (from->charset != nullptr) {
+      c->charset = FcCharSetCopy(from->charset);
+    } else if (from->font) {
+      c->font = std::make_unique<EmbeddedFont>(c->path, c->index);
+    }
+    candidates_.push_back(std::move(c));
+  }
+}
+
 FontSet::~FontSet() = default;
 
 EmbeddedFont* FontSet::load(std::size_t k) {
@@ -533,6 +548,14 @@ int FontSet::fallbackFont() {
 }
 
 EmbeddedFont& FontSet::font(int index) { return *candidates_[static_cast<std::size_t>(index)]->font; }
+
+EmbeddedFont& FontSet::opened(int index) {
+  EmbeddedFont* font = load(static_cast<std::size_t>(index));
+  if (font == nullptr) {
+    throw Failure("the font '" + candidates_[static_cast<std::size_t>(index)]->path + "' cannot be opened");
+  }
+  return *font;
+}
 
 int FontSet::resourceNumber(int index) {
   Candidate& c = *candidates_[static_cast<std::size_t>(index)];

@@ -49,6 +49,10 @@ class EmbeddedFont {
   std::uint16_t codeFor(std::uint32_t gid, std::u32string_view text);
   bool used() const { return !codes_.empty(); }
   std::size_t codeCount() const { return codes_.size(); }
+  // The glyph and text of each code, in the order given out: code k is entry
+  // k - 1, or for a CFF program the glyph number.
+  const std::vector<std::pair<std::uint32_t, std::u32string>>& codes() const { return codes_; }
+  bool codesAreGlyphs() const { return cff_; }
   // Subsets the font to the glyphs used and gives its objects' contents.
   FontObjects finish() const;
 
@@ -87,6 +91,10 @@ class FontSet {
  public:
   // Throws Failure when the user's font file cannot be used.
   FontSet(const std::string& standardFont, const std::optional<std::string>& fontFile);
+  // The same fonts in the same order, none of them opened yet (but the user's
+  // font file, opened anew); throws Failure when that file cannot be used.
+  struct Alike {};
+  FontSet(const FontSet& same, Alike);
   ~FontSet();
   FontSet(const FontSet&) = delete;
   FontSet& operator=(const FontSet&) = delete;
@@ -104,6 +112,8 @@ class FontSet {
   // The font that draws missing glyphs as its box; -1 when there is no font at all.
   int fallbackFont();
   EmbeddedFont& font(int index);
+  // The same, opened first where it was not; throws Failure when it cannot be.
+  EmbeddedFont& opened(int index);
   // The fonts in the order of their first use; the first is named /F2.
   const std::vector<int>& usedOrder() const { return usedOrder_; }
   // The resource number (2 for /F2) of a font, given out at its first use.

@@ -35,6 +35,28 @@ void LimitClusters(std::vector<bool>& cuts, std::size_t& run) {
   }
 }
 
+std::u32string_view TrimBlanks(std::u32string_view text) {
+  const std::size_t first = text.find_first_not_of(U' ');
+  if (first == std::u32string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(U' ') - first + 1);
+}
+
+std::size_t ClassicCut(std::u32string_view text, std::size_t start, std::size_t width,
+                       const std::vector<bool>& cuts) {
+  const std::size_t half = width / 2;
+  for (std::size_t p = width; p >= half && p > 0; --p) {
+    const char32_t c = text[start + p - 1];
+    if (c < 0x80 && IsBreakCharacter(static_cast<char>(c)) && cuts[start + p]) return p;
+  }
+  std::size_t cut = width;
+  while (cut > 0 && !cuts[start + cut]) --cut;
+  if (cut > 0) return cut;
+  // One cluster longer than a line stays whole.
+  cut = width;
+  while (start + cut < text.size() && !cuts[start + cut]) ++cut;
+  return start + cut >= text.size() ? 0 : cut;
+}
+
 LongFontLine::LongFontLine(platform::LineReader* in, std::string_view first, const Shape& shape,
                            FontEngine& fonts)
     : in_(in), bytes_(first), lastPart_(in == nullptr), shape_(shape), fonts_(fonts) {}

@@ -178,7 +178,12 @@ std::vector<bool> CutPoints(std::u32string_view text) {
 }
 
 LineShaper::LineShaper(FontSet& fonts, bool reuse)
-    : fonts_(fonts), reuse_(reuse), buffer_(hb_buffer_create()) {}
+    : fonts_(fonts), reuse_(reuse), buffer_(hb_buffer_create()) {
+  // What HarfBuzz makes once for every shaper is made here, before a shaper
+  // of another thread may look it up.
+  hb_language_get_default();
+  hb_unicode_funcs_get_default();
+}
 
 LineShaper::~LineShaper() {
   for (const auto& [fontAndScript, glyphs] : lookupGlyphs_) hb_set_destroy(glyphs);
@@ -205,6 +210,15 @@ const std::unique_ptr<LineShaper::CharFacts[]>& LineShaper::fillBlock(std::size_
   for (char32_t k = 0; k < 0x100; ++k) facts[k] = factsFor(static_cast<char32_t>(block << 8) + k);
   factBlocks_[block] = std::move(facts);
   return factBlocks_[block];
+}
+
+void LineShaper::noteMissing(std::size_t count, std::u32string_view first) {
+  missing_.count += count;
+  for (const char32_t c : first) {
+    if (missing_.first.size() < MissingGlyphs::kShown && missing_.first.find(c) == std::u32string::npos) {
+      missing_.first.push_back(c);
+    }
+  }
 }
 
 const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {

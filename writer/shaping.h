@@ -41,6 +41,8 @@ class LineShaper {
   // runs stay valid until the next line is shaped.
   const std::vector<ShownRun>& shape(std::u32string_view text);
   const MissingGlyphs& missing() const { return missing_; }
+  // Counts characters that no installed font has, met elsewhere.
+  void noteMissing(std::size_t count, std::u32string_view first);
 
  private:
   void shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,

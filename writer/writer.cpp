@@ -1,17 +1,20 @@
 #include "writer/writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "platform/failure.h"
 #include "writer/font_module.h"
 #include "writer/long_font_line.h"
+#include "writer/shaping_ahead.h"
 #include "writer/text.h"
 
 namespace scrivane {
@@ -585,12 +588,18 @@ void PdfWriter::writetext() {
   }
   std::unique_ptr<platform::LineReader> in;
   std::int64_t streamstart = 0;
+  // The second thread ends with the text, however the text ends.
+  struct AheadEnds {
+    PdfWriter& writer;
+    ~AheadEnds() { writer.stopShapingAhead(); }
+  } aheadEnds{*this};
   try {
     in = files_.openLines(s_.infile);
     const auto first = startpage();
     if (!first) return;
     streamstart = *first;
     s_.lineno = -1;
+    startShapingAhead();
 
     const std::int64_t W = s_.charsperline;
     std::string_view raw;
@@ -600,6 +609,7 @@ void PdfWriter::writetext() {
     std::string& gathered = gathered_;
     bool whole = true;
     while (nextLine(*in, raw, gathered, whole)) {
+      if (ahead_) ahead_->beginLine();
       if (!whole) {
         LineFacts facts;
         const bool seen = in->scanLine([&](std::string_view block) { facts.add(block); });
@@ -650,6 +660,10 @@ void PdfWriter::writetext() {
         if (!pageBreak(streamstart)) return;
       }
       if (canEmbed(raw)) {
+        if (ahead_ && ahead_->shaped(raw)) {
+          if (!writeLineShapedAhead(streamstart)) return;
+          continue;
+        }
         if (TextNeedingFonts(raw, wide)) {
           if (!writeShapedLine(wide, hasFormFeed, streamstart)) return;
           continue;
@@ -701,6 +715,42 @@ void PdfWriter::writetext() {
   }
 }
 
+void PdfWriter::startShapingAhead() {
+  linesShapedAhead_ = 0;
+  const std::int64_t W = s_.charsperline;
+  if (!embedding_ || !fontSettings_.rereadable || W < 1 || W > 32767) return;
+  const std::optional<std::uintmax_t> size = files_.size(s_.infile);
+  if (!size || *size < aheadFrom_) return;
+  // As many shaping threads as processors, beside the writer's; without an
+  // engine or a reading of their own, the lines are shaped here.
+  const std::size_t threads = std::min<std::size_t>(std::thread::hardware_concurrency(), 4);
+  if (threads < 2) return;
+  std::vector<ShapingAhead::Means> means;
+  for (std::size_t k = 0; k < threads; ++k) {
+    ShapingAhead::Means m;
+    m.engine = fonts_->alike();
+    if (!m.engine) return;
+    try {
+      m.in = files_.openLines(s_.infile);
+    } catch (const std::exception&) {
+      return;
+    }
+    means.push_back(std::move(m));
+  }
+  try {
+    ahead_ = std::make_unique<ShapingAhead>(std::move(means), *fonts_, static_cast<std::size_t>(W),
+                                            linePiece_, aheadStretch_);
+  } catch (const std::exception&) {
+    // Without threads the lines are shaped here.
+  }
+}
+
+void PdfWriter::stopShapingAhead() {
+  if (!ahead_) return;
+  linesShapedAhead_ = ahead_->linesTaken();
+  ahead_.reset();
+}
+
 bool PdfWriter::holdLine(platform::LineReader& in, std::string& gathered, const LineFacts* scanned,
                          LineFacts& held) {
   bool ends = true;
@@ -741,10 +791,7 @@ bool PdfWriter::inputNeedsFonts() {
 
 bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
                                 std::int64_t& streamstart) {
-  const std::size_t first = text.find_first_not_of(U' ');
-  text = first == std::u32string_view::npos
-             ? std::u32string_view{}
-             : text.substr(first, text.find_last_not_of(U' ') - first + 1);
+  text = TrimBlanks(text);
   const std::int64_t W = s_.charsperline;
   if (static_cast<std::int64_t>(text.size()) <= W) {
     writeShownLine(text);
@@ -758,28 +805,11 @@ bool PdfWriter::writeShapedLine(std::u32string_view text, bool hasFormFeed,
   std::size_t run = 1;
   LimitClusters(cuts, run);
   const auto width = static_cast<std::size_t>(W);
-  const std::size_t half = width / 2;
   const std::size_t lastFormFeed = hasFormFeed ? text.rfind(U'\f') : std::u32string_view::npos;
   std::size_t start = 0;
   while (text.size() - start > width) {
-    std::size_t cut = 0;
-    for (std::size_t p = width; p >= half && p > 0; --p) {
-      const char32_t c = text[start + p - 1];
-      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c)) && cuts[start + p]) {
-        cut = p;
-        break;
-      }
-    }
-    if (cut == 0) {
-      cut = width;
-      while (cut > 0 && !cuts[start + cut]) --cut;
-      if (cut == 0) {
-        // One cluster longer than a line stays whole.
-        cut = width;
-        while (start + cut < text.size() && !cuts[start + cut]) ++cut;
-        if (start + cut >= text.size()) break;
-      }
-    }
+    const std::size_t cut = ClassicCut(text, start, width, cuts);
+    if (cut == 0) break;
     writeShownLine(text.substr(start, cut));
     start += cut;
     s_.lineno += 1;
@@ -816,6 +846,34 @@ const std::string& PdfWriter::fontSelector(int font) {
 }
 
 void PdfWriter::writeShownLine(std::u32string_view text) {
+  shownRuns_.clear();
+  for (const ShownRun& run : fonts_->shape(text)) shownRuns_.push_back({run.font, run.classic, run.glyphs, run.after});
+  writeShownRuns(shownRuns_);
+}
+
+bool PdfWriter::writeLineShapedAhead(std::int64_t& streamstart) {
+  const ShapingAhead::Line& line = ahead_->line();
+  if (!line.cut) {
+    writeShownRuns(ahead_->piece(0));
+    return true;
+  }
+  // As writeShapedLine goes through the pieces it cuts.
+  std::size_t start = 0;
+  for (std::uint32_t k = 0; k + 1 < line.pieces; ++k) {
+    writeShownRuns(ahead_->piece(k));
+    start += ahead_->pieceLength(k);
+    s_.lineno += 1;
+    const bool formFeedAhead = line.lastFormFeed != ShapingAhead::kNoFormFeed && line.lastFormFeed >= start;
+    if (s_.lineno >= s_.linesperpage || formFeedAhead) {
+      if (!pageBreak(streamstart)) return false;
+    }
+  }
+  s_.lineno += 1;
+  writeShownRuns(ahead_->piece(line.pieces - 1));
+  return true;
+}
+
+void PdfWriter::writeShownRuns(std::span<const RunView> runs) {
   putline("T*", false);
   int current = -1;  // F1
   std::int32_t rise = 0;
@@ -839,7 +897,7 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
     open = inCodes = false;
     pending = 0;
   };
-  for (const ShownRun& run : fonts_->shape(text)) {
+  for (const RunView& run : runs) {
     if (run.font < 0) {
       closeArray();
       if (run.font != current) {
@@ -933,19 +991,55 @@ void PdfWriter::writeStream(std::int32_t object, std::initializer_list<std::stri
   closeObject();
 }
 
+namespace {
+
+// A used font's objects, or why it cannot be embedded.
+struct FinishedFont {
+  std::optional<FontObjects> objects;
+  std::string failure;
+};
+
+// Subsets the fonts, which have nothing to do with each other, on as many
+// threads as there are processors (up to four), the fonts handed out in turn.
+std::vector<FinishedFont> FinishFonts(FontEngine& fonts, const std::vector<int>& order) {
+  std::vector<FinishedFont> finished(order.size());
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t k = next++; k < order.size(); k = next++) {
+      try {
+        finished[k].objects = fonts.finish(order[k]);
+      } catch (const std::exception& e) {
+        finished[k].failure = e.what();
+      } catch (...) {
+        finished[k].failure = "a font could not be embedded";
+      }
+    }
+  };
+  const std::size_t threadsWanted = std::min<std::size_t>(
+      {std::max(std::thread::hardware_concurrency(), 1u), order.size(), 4});
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < threadsWanted; ++k) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+  return finished;
+}
+
+}  // namespace
+
 void PdfWriter::writefonts() {
   std::string fontEntries = "/F1 " + Reference(s_.resourcesobj - 2);
   try {
-    for (const int index : fonts_->usedOrder()) {
+    const std::vector<int> order = fonts_->usedOrder();
+    std::vector<FinishedFont> finished = FinishFonts(*fonts_, order);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      const int index = order[k];
       const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));
-      FontObjects f;
-      try {
-        f = fonts_->finish(index);
-      } catch (const std::exception& e) {
+      if (!finished[k].objects) {
         // A font that cannot be embedded leaves its text unshown, the rest stays.
-        report(e.what());
+        report(finished[k].failure);
         continue;
       }
+      const FontObjects& f = *finished[k].objects;
       const std::int32_t type0 = ++s_.objcount;
       const std::int32_t cidfont = ++s_.objcount;
       const std::int32_t descriptor = ++s_.objcount;

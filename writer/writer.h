@@ -15,11 +15,13 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "writer/font_module.h"
 
 namespace scrivane {
 
 class FontEngine;
 class LongFontLine;
+class ShapingAhead;
 struct LineFacts;
 class FontModule;
 
@@ -115,6 +117,15 @@ class PdfWriter {
   // A line longer than this many bytes is laid out in pieces of this size as it
   // is read, instead of being held whole; the document is the same.
   void setLinePiece(std::size_t bytes) { linePiece_ = std::max<std::size_t>(bytes, 1); }
+  // A file of at least this many bytes whose text is shown in embedded fonts
+  // in the classic layout has its lines shaped ahead on a second thread, in
+  // stretches of `stretchLines` lines; the document is the same.
+  void setShapingAhead(std::uint64_t fromBytes, std::size_t stretchLines) {
+    aheadFrom_ = fromBytes;
+    aheadStretch_ = stretchLines;
+  }
+  // How many lines of the last conversion were shaped on the second thread.
+  std::size_t linesShapedAhead() const { return linesShapedAhead_; }
 
   // Returns true after a clean conversion, false when any failure was reported
   // (including a refused or impossible request).
@@ -232,6 +243,13 @@ class PdfWriter {
                          std::int64_t& streamstart);
   bool writeLongShapedFontLine(LongFontLine& text, bool formFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
+  void writeShownRuns(std::span<const RunView> runs);
+  // Lays out the current line as it was shaped ahead, cut like any other;
+  // false when no further page can be had.
+  bool writeLineShapedAhead(std::int64_t& streamstart);
+  // Starts shaping ahead, where the input and the layout allow it.
+  void startShapingAhead();
+  void stopShapingAhead();
   // The operator that selects a font (-1: F1) at the size of the text, with a blank after it.
   const std::string& fontSelector(int font);
   // The same for the shape settings: blanks kept, tabs expanded, cut by the
@@ -266,7 +284,12 @@ class PdfWriter {
   std::int64_t unshownLines_ = 0;
   bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
   std::unique_ptr<FontEngine> fonts_;
+  std::unique_ptr<ShapingAhead> ahead_;
+  std::uint64_t aheadFrom_ = std::uint64_t{128} << 10;
+  std::size_t aheadStretch_ = 64;
+  std::size_t linesShapedAhead_ = 0;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
+  std::vector<RunView> shownRuns_;          // scratch for the runs of one shown line
   std::string shownLine_;                   // scratch for one output line of shown text
   std::unique_ptr<char[]> glyphScratch_;    // ... and for its glyph codes
   std::size_t glyphScratchSize_ = 0;

@@ -1,0 +1,419 @@
+#include "writer/shaping_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "writer/long_font_line.h"
+#include "writer/text.h"
+
+namespace scrivane {
+
+namespace {
+
+// The shaped stretches waiting for the writer take at most about this much room.
+constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
+
+}  // namespace
+
+// The runs of a stretch of lines, flat, and what the stretch changed of the
+// second engine: the codes it gave out and the characters it could not show.
+struct ShapingAhead::Stretch {
+  std::uint64_t number = 0;
+  std::size_t shaper = 0;  // the thread that shaped it
+  bool complete = true;    // false: shaping failed in it, and the writer shapes it all
+  std::vector<Line> lines;
+  std::string raw;  // the bytes of the lines shaped
+  struct Piece {
+    std::size_t length = 0;
+    std::uint32_t firstRun = 0, runs = 0;
+    std::size_t missing = 0;  // characters that no font has
+    std::uint32_t missingAt = 0, missingLength = 0;  // the first few of them, new to the engine
+  };
+  std::vector<Piece> pieces;
+  struct Run {
+    std::int32_t font = -1, after = 0;
+    std::uint32_t classicAt = 0, classicLength = 0, glyphAt = 0, glyphs = 0;
+  };
+  std::vector<Run> runs;
+  std::string classic;
+  std::vector<ShownRun::Glyph> glyphs;
+  std::u32string missing;
+  struct FontCodes {
+    int font = 0;
+    std::vector<GivenCode> codes;
+  };
+  std::vector<FontCodes> codes;
+
+  std::size_t bytes() const {
+    return raw.size() + classic.size() + glyphs.size() * sizeof(ShownRun::Glyph) +
+           runs.size() * sizeof(Run) + pieces.size() * sizeof(Piece);
+  }
+  void clear() {
+    complete = true;
+    lines.clear();
+    raw.clear();
+    pieces.clear();
+    runs.clear();
+    classic.clear();
+    glyphs.clear();
+    missing.clear();
+    codes.clear();
+  }
+};
+
+// One shaping thread: its reader, its engine, and what it keeps of them.
+struct ShapingAhead::Shaper {
+  std::size_t index = 0;
+  Means means;
+  std::string gathered;
+  std::u32string wide;
+  std::vector<std::size_t> codesSeen;  // by font: how many of its codes were published
+  std::vector<int> touched;            // fonts shown in the stretch being shaped
+  std::vector<bool> isTouched;
+  std::thread thread;
+};
+
+ShapingAhead::ShapingAhead(std::vector<Means> means, FontEngine& own, std::size_t width,
+                           std::size_t linePiece, std::size_t stretchLines)
+    : own_(own),
+      width_(width),
+      linePiece_(linePiece),
+      stretchLines_(std::max<std::size_t>(stretchLines, 1)) {
+  codes_.resize(means.size());
+  for (Means& m : means) {
+    auto shaper = std::make_unique<Shaper>();
+    shaper->index = shapers_.size();
+    shaper->means = std::move(m);
+    shapers_.push_back(std::move(shaper));
+  }
+  try {
+    for (const auto& shaper : shapers_) {
+      Shaper& s = *shaper;
+      s.thread = std::thread([this, &s] { work(s); });
+    }
+  } catch (...) {
+    // A thread that cannot be had: those started end, and the writer goes on without.
+    stop();
+    for (const auto& shaper : shapers_) {
+      if (shaper->thread.joinable()) shaper->thread.join();
+    }
+    throw;
+  }
+}
+
+ShapingAhead::~ShapingAhead() {
+  stop();
+  for (const auto& shaper : shapers_) shaper->thread.join();
+}
+
+void ShapingAhead::stop() {
+  stopFlag_ = true;
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+}
+
+std::unique_ptr<ShapingAhead::Stretch> ShapingAhead::spare() {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!spares_.empty()) {
+      std::unique_ptr<Stretch> s = std::move(spares_.back());
+      spares_.pop_back();
+      s->clear();
+      return s;
+    }
+  }
+  return std::make_unique<Stretch>();
+}
+
+void ShapingAhead::publish(Shaper& shaper, std::unique_ptr<Stretch> stretch) {
+  // The codes the stretch gave out, for the writer to give out its own for them.
+  for (const int font : shaper.touched) {
+    shaper.isTouched[static_cast<std::size_t>(font)] = false;
+    if (!stretch->complete) continue;
+    Stretch::FontCodes given{font, {}};
+    std::size_t& seen = shaper.codesSeen[static_cast<std::size_t>(font)];
+    seen = shaper.means.engine->codesGiven(font, seen, given.codes);
+    if (!given.codes.empty()) stretch->codes.push_back(std::move(given));
+  }
+  shaper.touched.clear();
+  {
+    const std::lock_guard lock(mutex_);
+    queuedBytes_ += stretch->bytes();
+    const std::uint64_t number = stretch->number;
+    shaped_.emplace(number, std::move(stretch));
+  }
+  ready_.notify_one();
+}
+
+void ShapingAhead::work(Shaper& shaper) {
+  platform::LineReader& in = *shaper.means.in;
+  std::uint64_t number = 0;
+  std::size_t inStretch = 0;
+  std::unique_ptr<Stretch> stretch;  // the stretch being shaped, when this thread took it
+  try {
+    while (!stopFlag_) {
+      std::string_view raw;
+      bool ends = false;
+      if (!in.nextPart(raw, ends)) break;
+      // A line in parts is gathered as the writer gathers it.
+      bool whole = ends;
+      if (!ends) {
+        shaper.gathered.assign(raw);
+        while (!ends && shaper.gathered.size() <= linePiece_ && in.nextPart(raw, ends)) {
+          shaper.gathered.append(raw);
+        }
+        whole = ends;
+        while (!ends && !stopFlag_ && in.nextPart(raw, ends)) {
+        }
+        raw = shaper.gathered;
+      }
+      if (inStretch == 0) {
+        // The next stretch is taken unless another thread has taken it, and
+        // only while the stretches waiting for the writer leave room.
+        {
+          std::unique_lock lock(mutex_);
+          room_.wait(lock, [&] { return stopping_ || queuedBytes_ < kMostQueuedBytes; });
+          if (stopping_) break;
+        }
+        std::uint64_t expected = number;
+        if (frontier_.compare_exchange_strong(expected, number + 1)) {
+          stretch = spare();
+          stretch->number = number;
+          stretch->shaper = shaper.index;
+        }
+      }
+      if (stretch) {
+        if (whole && raw.size() <= kLongestLine) {
+          shapeLine(shaper, raw, *stretch);
+        } else {
+          stretch->lines.push_back({});
+        }
+      }
+      if (++inStretch == stretchLines_) {
+        if (stretch) publish(shaper, std::move(stretch));
+        ++number;
+        inStretch = 0;
+      }
+    }
+    if (stretch) publish(shaper, std::move(stretch));
+  } catch (...) {
+    // The writer shapes the stretch itself; this thread takes no more.
+    if (stretch) {
+      stretch->complete = false;
+      try {
+        publish(shaper, std::move(stretch));
+      } catch (...) {
+        // The writer would wait for it in vain: it takes nothing more from here.
+        lost_ = true;
+      }
+    }
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    ++ended_;
+  }
+  ready_.notify_all();
+}
+
+void ShapingAhead::shapeLine(Shaper& shaper, std::string_view raw, Stretch& stretch) {
+  Line line;
+  line.firstPiece = static_cast<std::uint32_t>(stretch.pieces.size());
+  if (TextNeedingFonts(raw, shaper.wide)) {
+    line.shaped = true;
+    line.rawAt = stretch.raw.size();
+    line.rawLength = raw.size();
+    stretch.raw.append(raw);
+    // The pieces that writeShapedLine cuts from the line.
+    const std::u32string_view text = TrimBlanks(shaper.wide);
+    if (const std::size_t f = text.rfind(U'\f'); f != std::u32string_view::npos) {
+      line.lastFormFeed = static_cast<std::uint32_t>(f);
+    }
+    line.cut = text.size() > width_;
+    if (!line.cut) {
+      addPiece(shaper, text, stretch);
+    } else {
+      std::vector<bool> cuts = shaper.means.engine->cutPoints(text);
+      std::size_t run = 1;
+      LimitClusters(cuts, run);
+      std::size_t start = 0;
+      while (text.size() - start > width_) {
+        const std::size_t cut = ClassicCut(text, start, width_, cuts);
+        if (cut == 0) break;
+        addPiece(shaper, text.substr(start, cut), stretch);
+        start += cut;
+      }
+      addPiece(shaper, text.substr(start), stretch);
+    }
+  }
+  line.pieces = static_cast<std::uint32_t>(stretch.pieces.size()) - line.firstPiece;
+  stretch.lines.push_back(line);
+}
+
+void ShapingAhead::addPiece(Shaper& shaper, std::u32string_view text, Stretch& stretch) {
+  FontEngine& engine = *shaper.means.engine;
+  const MissingGlyphs& missing = engine.missing();
+  const std::size_t missingBefore = missing.count;
+  const std::size_t firstBefore = missing.first.size();
+  const std::vector<ShownRun>& runs = engine.shape(text);
+  Stretch::Piece piece;
+  piece.length = text.size();
+  piece.firstRun = static_cast<std::uint32_t>(stretch.runs.size());
+  piece.runs = static_cast<std::uint32_t>(runs.size());
+  for (const ShownRun& run : runs) {
+    Stretch::Run r;
+    r.font = run.font;
+    r.after = run.after;
+    r.classicAt = static_cast<std::uint32_t>(stretch.classic.size());
+    r.classicLength = static_cast<std::uint32_t>(run.classic.size());
+    stretch.classic += run.classic;
+    r.glyphAt = static_cast<std::uint32_t>(stretch.glyphs.size());
+    r.glyphs = static_cast<std::uint32_t>(run.glyphs.size());
+    stretch.glyphs.insert(stretch.glyphs.end(), run.glyphs.begin(), run.glyphs.end());
+    stretch.runs.push_back(r);
+    if (run.font >= 0) {
+      const auto f = static_cast<std::size_t>(run.font);
+      if (shaper.isTouched.size() <= f) {
+        shaper.isTouched.resize(f + 1, false);
+        shaper.codesSeen.resize(f + 1, 0);
+      }
+      if (!shaper.isTouched[f]) {
+        shaper.isTouched[f] = true;
+        shaper.touched.push_back(run.font);
+      }
+    }
+  }
+  piece.missing = missing.count - missingBefore;
+  piece.missingAt = static_cast<std::uint32_t>(stretch.missing.size());
+  piece.missingLength = static_cast<std::uint32_t>(missing.first.size() - firstBefore);
+  stretch.missing.append(missing.first, firstBefore);
+  stretch.pieces.push_back(piece);
+}
+
+void ShapingAhead::beginLine() {
+  if (givenUp_) return;
+  line_ = nullptr;
+  if (started_ && ++lineInStretch_ < stretchLines_) {
+    if (current_ && lineInStretch_ < current_->lines.size()) line_ = &current_->lines[lineInStretch_];
+    return;
+  }
+  if (started_) ++stretch_;
+  started_ = true;
+  lineInStretch_ = 0;
+  std::unique_ptr<Stretch> done = std::move(current_);
+  std::uint64_t expected = stretch_;
+  if (stretch_ == reserved_ || frontier_.compare_exchange_strong(expected, stretch_ + 1)) {
+    // The writer's own stretch.
+    if (done) {
+      const std::lock_guard lock(mutex_);
+      spares_.push_back(std::move(done));
+    }
+    return;
+  }
+  // Another thread took it: its runs come once it has shaped them.
+  {
+    std::unique_lock lock(mutex_);
+    if (done) spares_.push_back(std::move(done));
+    for (;;) {
+      if (const auto found = shaped_.find(stretch_); found != shaped_.end()) {
+        current_ = std::move(found->second);
+        shaped_.erase(found);
+        queuedBytes_ -= current_->bytes();
+        break;
+      }
+      if (ended_ == shapers_.size() || lost_) break;
+      // Rather than wait again for the next one, the writer takes the
+      // stretch after this one for itself where no thread has taken it.
+      expected = stretch_ + 1;
+      if (frontier_.compare_exchange_strong(expected, stretch_ + 2)) reserved_ = stretch_ + 1;
+      ready_.wait(lock);
+    }
+  }
+  room_.notify_all();
+  if (lost_) {
+    giveUp();
+    return;
+  }
+  if (!current_) return;
+  if (!current_->complete) {
+    current_.reset();
+    return;
+  }
+  std::vector<Codes>& codes = codes_[current_->shaper];
+  for (Stretch::FontCodes& given : current_->codes) {
+    const auto f = static_cast<std::size_t>(given.font);
+    if (codes.size() <= f) codes.resize(f + 1);
+    Codes& c = codes[f];
+    for (GivenCode& code : given.codes) {
+      if (c.given.size() <= code.code) {
+        c.given.resize(std::size_t{code.code} + 1);
+        c.own.resize(std::size_t{code.code} + 1, 0);
+      }
+      c.given[code.code] = {code.gid, std::move(code.text)};
+    }
+  }
+  if (!current_->lines.empty()) line_ = &current_->lines[0];
+}
+
+void ShapingAhead::giveUp() {
+  givenUp_ = true;
+  line_ = nullptr;
+  current_.reset();
+  stop();
+}
+
+bool ShapingAhead::shaped(std::string_view raw) {
+  if (line_ == nullptr || !line_->shaped) return false;
+  if (raw.size() != line_->rawLength ||
+      std::memcmp(current_->raw.data() + line_->rawAt, raw.data(), raw.size()) != 0) {
+    // The file is not what it was when it was read here: from here on the
+    // writer shapes everything itself.
+    giveUp();
+    return false;
+  }
+  ++linesTaken_;
+  return true;
+}
+
+std::size_t ShapingAhead::pieceLength(std::uint32_t k) const {
+  return current_->pieces[line_->firstPiece + k].length;
+}
+
+std::uint16_t ShapingAhead::ownCode(std::size_t shaper, int font, std::uint16_t code) {
+  Codes& c = codes_[shaper][static_cast<std::size_t>(font)];
+  std::uint32_t& own = c.own[code];
+  if (own == 0) {
+    const auto& [gid, text] = c.given[code];
+    own = std::uint32_t{own_.codeFor(font, gid, text)} + 1;
+  }
+  return static_cast<std::uint16_t>(own - 1);
+}
+
+std::span<const RunView> ShapingAhead::piece(std::uint32_t k) {
+  Stretch& s = *current_;
+  const Stretch::Piece& piece = s.pieces[line_->firstPiece + k];
+  if (piece.missing > 0) {
+    own_.noteMissing(piece.missing,
+                     std::u32string_view(s.missing).substr(piece.missingAt, piece.missingLength));
+  }
+  runs_.clear();
+  for (std::uint32_t r = piece.firstRun; r < piece.firstRun + piece.runs; ++r) {
+    const Stretch::Run& run = s.runs[r];
+    ShownRun::Glyph* glyphs = s.glyphs.data() + run.glyphAt;
+    if (run.font >= 0) {
+      // The other engine's codes become the writer's, given out in the order shown.
+      Codes& c = codes_[s.shaper][static_cast<std::size_t>(run.font)];
+      for (ShownRun::Glyph* g = glyphs; g != glyphs + run.glyphs; ++g) {
+        const std::uint32_t own = c.own[g->code];
+        g->code = own != 0 ? static_cast<std::uint16_t>(own - 1) : ownCode(s.shaper, run.font, g->code);
+      }
+    }
+    runs_.push_back({run.font, std::string_view(s.classic).substr(run.classicAt, run.classicLength),
+                     std::span<const ShownRun::Glyph>(glyphs, run.glyphs), run.after});
+  }
+  return runs_;
+}
+
+}  // namespace scrivane
