@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/std_files.h"
@@ -578,7 +579,8 @@ TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
       EXPECT_EQ(messages.texts(), saidAlone);
       taken += writer.linesShapedAhead();
     }
-    EXPECT_GT(taken, 0u) << "the second thread shaped nothing";
+    // Other threads are started only where there are processors for them.
+    if (std::thread::hardware_concurrency() >= 2) EXPECT_GT(taken, 0u) << "the other thread shaped nothing";
   }
   writer.setShapingAhead(std::uint64_t{128} << 10, 64);
 }

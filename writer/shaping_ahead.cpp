@@ -32,11 +32,18 @@ struct ShapingAhead::Stretch {
   std::vector<Piece> pieces;
   struct Run {
     std::int32_t font = -1, after = 0;
-    std::uint32_t classicAt = 0, classicLength = 0, glyphAt = 0, glyphs = 0;
+    std::uint32_t classicAt = 0, classicLength = 0, glyphAt = 0, glyphs = 0, adjustAt = 0, adjusts = 0;
   };
   std::vector<Run> runs;
   std::string classic;
-  std::vector<ShownRun::Glyph> glyphs;
+  // The glyphs' codes, and the few glyphs with an adjustment or a rise:
+  // most have neither, and the writer reads what another thread wrote.
+  std::vector<std::uint16_t> glyphCodes;
+  struct Adjust {
+    std::uint32_t glyph = 0;  // its place among the run's glyphs
+    std::int32_t before = 0, rise = 0;
+  };
+  std::vector<Adjust> adjusts;
   std::u32string missing;
   struct FontCodes {
     int font = 0;
@@ -45,7 +52,7 @@ struct ShapingAhead::Stretch {
   std::vector<FontCodes> codes;
 
   std::size_t bytes() const {
-    return raw.size() + classic.size() + glyphs.size() * sizeof(ShownRun::Glyph) +
+    return raw.size() + classic.size() + glyphCodes.size() * sizeof(std::uint16_t) + adjusts.size() * sizeof(Adjust) +
            runs.size() * sizeof(Run) + pieces.size() * sizeof(Piece);
   }
   void clear() {
@@ -55,7 +62,8 @@ struct ShapingAhead::Stretch {
     pieces.clear();
     runs.clear();
     classic.clear();
-    glyphs.clear();
+    glyphCodes.clear();
+    adjusts.clear();
     missing.clear();
     codes.clear();
   }
@@ -269,9 +277,18 @@ void ShapingAhead::addPiece(Shaper& shaper, std::u32string_view text, Stretch& s
     r.classicAt = static_cast<std::uint32_t>(stretch.classic.size());
     r.classicLength = static_cast<std::uint32_t>(run.classic.size());
     stretch.classic += run.classic;
-    r.glyphAt = static_cast<std::uint32_t>(stretch.glyphs.size());
+    const std::size_t at = stretch.glyphCodes.size();
+    r.glyphAt = static_cast<std::uint32_t>(at);
     r.glyphs = static_cast<std::uint32_t>(run.glyphs.size());
-    stretch.glyphs.insert(stretch.glyphs.end(), run.glyphs.begin(), run.glyphs.end());
+    r.adjustAt = static_cast<std::uint32_t>(stretch.adjusts.size());
+    stretch.glyphCodes.resize(at + r.glyphs);
+    std::uint16_t* codes = stretch.glyphCodes.data() + at;
+    for (std::uint32_t g = 0; g < r.glyphs; ++g) {
+      const ShownRun::Glyph& glyph = run.glyphs[g];
+      codes[g] = glyph.code;
+      if (glyph.before != 0 || glyph.rise != 0) stretch.adjusts.push_back({g, glyph.before, glyph.rise});
+    }
+    r.adjusts = static_cast<std::uint32_t>(stretch.adjusts.size()) - r.adjustAt;
     stretch.runs.push_back(r);
     if (run.font >= 0) {
       const auto f = static_cast<std::size_t>(run.font);
@@ -399,16 +416,30 @@ std::span<const RunView> ShapingAhead::piece(std::uint32_t k) {
                      std::u32string_view(s.missing).substr(piece.missingAt, piece.missingLength));
   }
   runs_.clear();
+  const std::size_t glyphCount =
+      piece.runs == 0 ? 0
+                      : s.runs[piece.firstRun + piece.runs - 1].glyphAt + s.runs[piece.firstRun + piece.runs - 1].glyphs -
+                            s.runs[piece.firstRun].glyphAt;
+  if (glyphs_.size() < glyphCount) glyphs_.resize(glyphCount);
+  ShownRun::Glyph* out = glyphs_.data();
   for (std::uint32_t r = piece.firstRun; r < piece.firstRun + piece.runs; ++r) {
     const Stretch::Run& run = s.runs[r];
-    ShownRun::Glyph* glyphs = s.glyphs.data() + run.glyphAt;
+    ShownRun::Glyph* const glyphs = out;
+    const std::uint16_t* codes = s.glyphCodes.data() + run.glyphAt;
     if (run.font >= 0) {
       // The other engine's codes become the writer's, given out in the order shown.
       Codes& c = codes_[s.shaper][static_cast<std::size_t>(run.font)];
-      for (ShownRun::Glyph* g = glyphs; g != glyphs + run.glyphs; ++g) {
-        const std::uint32_t own = c.own[g->code];
-        g->code = own != 0 ? static_cast<std::uint16_t>(own - 1) : ownCode(s.shaper, run.font, g->code);
+      for (std::uint32_t g = 0; g < run.glyphs; ++g, ++out) {
+        const std::uint32_t own = c.own[codes[g]];
+        out->code = own != 0 ? static_cast<std::uint16_t>(own - 1) : ownCode(s.shaper, run.font, codes[g]);
+        out->before = 0;
+        out->rise = 0;
       }
+    }
+    for (std::uint32_t a = run.adjustAt; a < run.adjustAt + run.adjusts; ++a) {
+      const Stretch::Adjust& adjust = s.adjusts[a];
+      glyphs[adjust.glyph].before = adjust.before;
+      glyphs[adjust.glyph].rise = adjust.rise;
     }
     runs_.push_back({run.font, std::string_view(s.classic).substr(run.classicAt, run.classicLength),
                      std::span<const ShownRun::Glyph>(glyphs, run.glyphs), run.after});

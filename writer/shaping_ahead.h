@@ -3,7 +3,9 @@
 // Lines of a file shaped ahead on other threads. Shaping is most of the time
 // that a document in embedded fonts takes, so while the writer lays out and
 // writes one stretch of lines, other threads shape stretches that the writer
-// has not reached, each with a font engine of its own, reading the file again.
+// has not reached, each with a font engine of its own, reading the file again
+// (the writer's thread takes its share, so one other thread for each further
+// processor).
 // A stretch goes to whichever thread comes to it first: the writer shapes one
 // itself when no other thread has taken it.
 //
@@ -119,6 +121,7 @@ class ShapingAhead {
   };
   std::vector<std::vector<Codes>> codes_;  // by shaping thread and font
   std::vector<RunView> runs_;
+  std::vector<ShownRun::Glyph> glyphs_;  // the glyphs they show
 };
 
 }  // namespace scrivane

@@ -721,10 +721,12 @@ void PdfWriter::startShapingAhead() {
   if (!embedding_ || !fontSettings_.rereadable || W < 1 || W > 32767) return;
   const std::optional<std::uintmax_t> size = files_.size(s_.infile);
   if (!size || *size < aheadFrom_) return;
-  // As many shaping threads as processors, beside the writer's; without an
-  // engine or a reading of their own, the lines are shaped here.
-  const std::size_t threads = std::min<std::size_t>(std::thread::hardware_concurrency(), 4);
-  if (threads < 2) return;
+  // A shaping thread for each processor but the writer's (more only made
+  // two processors slower); without an engine or a reading of their own, the
+  // lines are shaped here.
+  const unsigned processors = std::thread::hardware_concurrency();
+  if (processors < 2) return;
+  const std::size_t threads = std::min(processors - 1, 3u);
   std::vector<ShapingAhead::Means> means;
   for (std::size_t k = 0; k < threads; ++k) {
     ShapingAhead::Means m;

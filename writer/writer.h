@@ -118,13 +118,14 @@ class PdfWriter {
   // is read, instead of being held whole; the document is the same.
   void setLinePiece(std::size_t bytes) { linePiece_ = std::max<std::size_t>(bytes, 1); }
   // A file of at least this many bytes whose text is shown in embedded fonts
-  // in the classic layout has its lines shaped ahead on a second thread, in
-  // stretches of `stretchLines` lines; the document is the same.
+  // in the classic layout has its lines shaped ahead on other threads, where
+  // there are processors for them, in stretches of `stretchLines` lines; the
+  // document is the same.
   void setShapingAhead(std::uint64_t fromBytes, std::size_t stretchLines) {
     aheadFrom_ = fromBytes;
     aheadStretch_ = stretchLines;
   }
-  // How many lines of the last conversion were shaped on the second thread.
+  // How many lines of the last conversion were shaped on other threads.
   std::size_t linesShapedAhead() const { return linesShapedAhead_; }
 
   // Returns true after a clean conversion, false when any failure was reported
