@@ -580,7 +580,9 @@ TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
       taken += writer.linesShapedAhead();
     }
     // Other threads are started only where there are processors for them.
-    if (std::thread::hardware_concurrency() >= 2) EXPECT_GT(taken, 0u) << "the other thread shaped nothing";
+    if (std::thread::hardware_concurrency() >= 2) {
+      EXPECT_GT(taken, 0u) << "the other thread shaped nothing";
+    }
   }
   writer.setShapingAhead(std::uint64_t{128} << 10, 64);
 }
