@@ -15,8 +15,8 @@ constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
 
 }  // namespace
 
-// The runs of a stretch of lines, flat, and what the stretch changed of the
-// second engine: the codes it gave out and the characters it could not show.
+// The runs of a stretch of lines, flat, and what shaping it changed of its
+// thread's engine: the codes it gave out and the characters it could not show.
 struct ShapingAhead::Stretch {
   std::uint64_t number = 0;
   std::size_t shaper = 0;  // the thread that shaped it
@@ -52,8 +52,8 @@ struct ShapingAhead::Stretch {
   std::vector<FontCodes> codes;
 
   std::size_t bytes() const {
-    return raw.size() + classic.size() + glyphCodes.size() * sizeof(std::uint16_t) + adjusts.size() * sizeof(Adjust) +
-           runs.size() * sizeof(Run) + pieces.size() * sizeof(Piece);
+    return raw.size() + classic.size() + glyphCodes.size() * sizeof(std::uint16_t) +
+           adjusts.size() * sizeof(Adjust) + runs.size() * sizeof(Run) + pieces.size() * sizeof(Piece);
   }
   void clear() {
     complete = true;
@@ -416,10 +416,11 @@ std::span<const RunView> ShapingAhead::piece(std::uint32_t k) {
                      std::u32string_view(s.missing).substr(piece.missingAt, piece.missingLength));
   }
   runs_.clear();
-  const std::size_t glyphCount =
-      piece.runs == 0 ? 0
-                      : s.runs[piece.firstRun + piece.runs - 1].glyphAt + s.runs[piece.firstRun + piece.runs - 1].glyphs -
-                            s.runs[piece.firstRun].glyphAt;
+  std::size_t glyphCount = 0;
+  if (piece.runs > 0) {
+    const Stretch::Run& last = s.runs[piece.firstRun + piece.runs - 1];
+    glyphCount = last.glyphAt + last.glyphs - s.runs[piece.firstRun].glyphAt;
+  }
   if (glyphs_.size() < glyphCount) glyphs_.resize(glyphCount);
   ShownRun::Glyph* out = glyphs_.data();
   for (std::uint32_t r = piece.firstRun; r < piece.firstRun + piece.runs; ++r) {

@@ -588,7 +588,7 @@ void PdfWriter::writetext() {
   }
   std::unique_ptr<platform::LineReader> in;
   std::int64_t streamstart = 0;
-  // The second thread ends with the text, however the text ends.
+  // The shaping threads end with the text, however the text ends.
   struct AheadEnds {
     PdfWriter& writer;
     ~AheadEnds() { writer.stopShapingAhead(); }
@@ -849,7 +849,9 @@ const std::string& PdfWriter::fontSelector(int font) {
 
 void PdfWriter::writeShownLine(std::u32string_view text) {
   shownRuns_.clear();
-  for (const ShownRun& run : fonts_->shape(text)) shownRuns_.push_back({run.font, run.classic, run.glyphs, run.after});
+  for (const ShownRun& run : fonts_->shape(text)) {
+    shownRuns_.push_back({run.font, run.classic, run.glyphs, run.after});
+  }
   writeShownRuns(shownRuns_);
 }
 
