@@ -524,27 +524,73 @@ TEST_F(FontsTest, LongLinesInEmbeddedFontsGiveTheDocumentOfTheWholeLine) {
   }
 }
 
-// A large file's lines are shaped ahead on a second thread in stretches that
-// either thread may take; the document and what is said must be the ones that
-// shaping every line on one thread gives, in the fonts found and in a CFF font
-// of the user's, whose codes are its glyph numbers.
-TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
+// Engines over the real ones whose copies for other threads fail once they
+// have given out some codes, as when memory runs out.
+class FailingEngine final : public FontEngine {
+ public:
+  FailingEngine(std::unique_ptr<FontEngine> real, bool fails) : real_(std::move(real)), fails_(fails) {}
+  const std::vector<ShownRun>& shape(std::u32string_view text) override { return real_->shape(text); }
+  std::vector<bool> cutPoints(std::u32string_view text) override { return real_->cutPoints(text); }
+  std::int64_t width(std::u32string_view text, const FontWidths& classic) override {
+    return real_->width(text, classic);
+  }
+  const MissingGlyphs& missing() const override { return real_->missing(); }
+  const std::vector<int>& usedOrder() const override { return real_->usedOrder(); }
+  int resourceNumber(int font) override { return real_->resourceNumber(font); }
+  FontObjects finish(int font) override { return real_->finish(font); }
+  std::unique_ptr<FontEngine> alike() override {
+    return std::make_unique<FailingEngine>(real_->alike(), true);
+  }
+  std::size_t codesGiven(int font, std::size_t from, std::vector<GivenCode>& out) override {
+    if (fails_ && ++calls_ > 3) throw std::bad_alloc();
+    return real_->codesGiven(font, from, out);
+  }
+  std::uint16_t codeFor(int font, std::uint32_t gid, std::u32string_view text) override {
+    return real_->codeFor(font, gid, text);
+  }
+  void noteMissing(std::size_t count, std::u32string_view first) override { real_->noteMissing(count, first); }
+
+ private:
+  std::unique_ptr<FontEngine> real_;
+  bool fails_;
+  int calls_ = 0;
+};
+
+class FailingModule final : public FontModule {
+ public:
+  explicit FailingModule(FontModule& real) : real_(real) {}
+  void checkFontFile(const std::string& path) override { real_.checkFontFile(path); }
+  std::unique_ptr<FontEngine> open(const std::string& standardFont,
+                                   const std::optional<std::string>& fontFile) override {
+    return std::make_unique<FailingEngine>(real_.open(standardFont, fontFile), false);
+  }
+
+ private:
+  FontModule& real_;
+};
+
+// A large file's lines are shaped ahead on other threads in stretches that
+// any thread may take; the document and what is said must be the ones that
+// shaping every line on one thread gives: with one or several such threads,
+// in the fonts found and in a CFF font of the user's (whose codes are its
+// glyph numbers), with lines held in pieces, and when those threads fail.
+TEST_F(FontsTest, LinesShapedOnOtherThreadsGiveTheDocumentOfOneThread) {
   std::string text;
   for (int k = 0; k < 300; ++k) {
     for (const auto& l : kLeftToRight) text += l + " " + std::to_string(k) + "\n";
     for (const auto& l : kRightToLeft) text += l + "\n";
-    // Characters that no font has, lines cut into pieces, a line the second
-    // thread leaves to the writer, plain lines, form feeds and blank lines.
     // Unassigned characters, which no font has, in an order the notice shows.
     const char* const unassigned[] = {"\xCD\xB8", "\xCD\xB9", "\xCE\x80", "\xCE\x81", "\xCE\x82",
                                       "\xCE\x83", "\xCE\x8B", "\xCE\x8D", "\xCE\xA2"};
     if (k % 7 == 3) text += std::string("missing ") + unassigned[(k / 7) % 9] + " here\n";
+    // Lines cut into pieces, a line too long for the other threads, plain
+    // lines, form feeds and blank lines.
     if (k % 5 == 0) {
       for (int j = 0; j < 30; ++j) text += "Καλημέρα κόσμε 世界 ";
       text += "\n";
     }
     if (k % 50 == 0) {
-      for (int j = 0; j < 400; ++j) text += "λέξη ";
+      for (int j = 0; j < 600; ++j) text += "λέξη ";
       text += "\n";
     }
     text += k % 11 == 0 ? "\f plain ASCII\n\n" : "plain ASCII line\n";
@@ -553,19 +599,33 @@ TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
   const std::string otf = "/usr/share/fonts/opentype/urw-base35/NimbusSans-Regular.otf";
   std::vector<std::optional<std::string>> fontFiles = {std::nullopt};
   if (testing::Exists(otf)) fontFiles.push_back(otf);
+  FailingModule failing(*fonts);
+  struct Run {
+    std::size_t stretch, threads, piece;
+    bool failing;
+  };
+  const Run runs[] = {{0, 0, std::size_t{1} << 20, false}, {1, 1, std::size_t{1} << 20, false},
+                      {3, 3, std::size_t{1} << 20, false}, {64, 0, std::size_t{1} << 20, false},
+                      {2, 2, 100, false},                  {1, 2, std::size_t{1} << 20, true}};
   for (const auto& fontFile : fontFiles) {
-    writer.setFontSettings(Embedding(true, fontFile));
     std::string alone;
     std::vector<std::string> saidAlone;
     std::size_t taken = 0;
-    for (const std::size_t stretch : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{64}}) {
-      // Stretch 0: no second thread.
-      writer.setShapingAhead(stretch == 0 ? UINT64_MAX : 0, stretch);
+    for (const Run& run : runs) {
+      FontSettings settings = Embedding(true, fontFile);
+      if (run.failing) settings.module = [&](std::string&) { return &failing; };
+      writer.setFontSettings(settings);
+      // Stretch 0: no other thread.
+      // Failing threads have the least room, so that one that lost a stretch
+      // would keep the others and the writer waiting.
+      writer.setShapingAhead(run.stretch == 0 ? UINT64_MAX : 0, run.stretch, run.threads,
+                             run.failing ? 1 : kShapedAheadRoom);
+      writer.setLinePiece(run.piece);
       messages.shown.clear();
       std::remove(output.c_str());
       writer.ConvertToPDF(input, output, "", "", "", "", "", "Courier", 8, 0, 8.5f, 11.f);
       const std::string pdf = ReadFile(output);
-      if (stretch == 0) {
+      if (run.stretch == 0) {
         alone = pdf;
         saidAlone = messages.texts();
         EXPECT_EQ(writer.linesShapedAhead(), 0u);
@@ -575,16 +635,16 @@ TEST_F(FontsTest, LinesShapedOnASecondThreadGiveTheDocumentOfOneThread) {
             << saidAlone[0];
         continue;
       }
-      EXPECT_TRUE(pdf == alone) << "stretches of " << stretch << (fontFile ? " with " + *fontFile : "");
-      EXPECT_EQ(messages.texts(), saidAlone);
-      taken += writer.linesShapedAhead();
+      const std::string what = "stretches of " + std::to_string(run.stretch) + " on " +
+                               std::to_string(run.threads) + " threads, pieces of " +
+                               std::to_string(run.piece) + (run.failing ? ", failing" : "") +
+                               (fontFile ? " with " + *fontFile : "");
+      EXPECT_TRUE(pdf == alone) << what;
+      EXPECT_EQ(messages.texts(), saidAlone) << what;
+      if (run.piece > 100 && !run.failing) taken += writer.linesShapedAhead();
     }
-    // Other threads are started only where there are processors for them.
-    if (std::thread::hardware_concurrency() >= 2) {
-      EXPECT_GT(taken, 0u) << "the other thread shaped nothing";
-    }
+    EXPECT_GT(taken, 0u) << "the other threads shaped nothing";
   }
-  writer.setShapingAhead(std::uint64_t{128} << 10, 64);
 }
 }  // namespace
 }  // namespace scrivane

@@ -53,7 +53,7 @@ class LibraryFontEngine final : public FontEngine {
     return codes.size();
   }
   std::uint16_t codeFor(int font, std::uint32_t gid, std::u32string_view text) override {
-    return fonts_.opened(font).codeFor(gid, text);
+    return fonts_.font(font).codeFor(gid, text);
   }
   void noteMissing(std::size_t count, std::u32string_view first) override {
     shaper_.noteMissing(count, first);

@@ -547,9 +547,8 @@ int FontSet::fallbackFont() {
   return first;
 }
 
-EmbeddedFont& FontSet::font(int index) { return *candidates_[static_cast<std::size_t>(index)]->font; }
-
-EmbeddedFont& FontSet::opened(int index) {
+EmbeddedFont& FontSet::font(int index) {
+  // Opened here when text shaped by another engine alike to this one needs it.
   EmbeddedFont* font = load(static_cast<std::size_t>(index));
   if (font == nullptr) {
     throw Failure("the font '" + candidates_[static_cast<std::size_t>(index)]->path + "' cannot be opened");

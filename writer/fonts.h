@@ -111,9 +111,8 @@ class FontSet {
   }
   // The font that draws missing glyphs as its box; -1 when there is no font at all.
   int fallbackFont();
+  // A font of the set, opened where it was not; throws Failure when it cannot be.
   EmbeddedFont& font(int index);
-  // The same, opened first where it was not; throws Failure when it cannot be.
-  EmbeddedFont& opened(int index);
   // The fonts in the order of their first use; the first is named /F2.
   const std::vector<int>& usedOrder() const { return usedOrder_; }
   // The resource number (2 for /F2) of a font, given out at its first use.

@@ -8,13 +8,6 @@
 
 namespace scrivane {
 
-namespace {
-
-// The shaped stretches waiting for the writer take at most about this much room.
-constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
-
-}  // namespace
-
 // The runs of a stretch of lines, flat, and what shaping it changed of its
 // thread's engine: the codes it gave out and the characters it could not show.
 struct ShapingAhead::Stretch {
@@ -50,10 +43,17 @@ struct ShapingAhead::Stretch {
     std::vector<GivenCode> codes;
   };
   std::vector<FontCodes> codes;
+  std::size_t bytes = 0;  // about how much room it takes, once published
 
-  std::size_t bytes() const {
-    return raw.size() + classic.size() + glyphCodes.size() * sizeof(std::uint16_t) +
-           adjusts.size() * sizeof(Adjust) + runs.size() * sizeof(Run) + pieces.size() * sizeof(Piece);
+  std::size_t measure() const {
+    std::size_t n = raw.size() + classic.size() + glyphCodes.size() * sizeof(std::uint16_t) +
+                    adjusts.size() * sizeof(Adjust) + runs.size() * sizeof(Run) +
+                    pieces.size() * sizeof(Piece) + lines.size() * sizeof(Line) +
+                    missing.size() * sizeof(char32_t);
+    for (const FontCodes& f : codes) {
+      for (const GivenCode& c : f.codes) n += sizeof(GivenCode) + c.text.size() * sizeof(char32_t);
+    }
+    return n;
   }
   void clear() {
     complete = true;
@@ -82,11 +82,12 @@ struct ShapingAhead::Shaper {
 };
 
 ShapingAhead::ShapingAhead(std::vector<Means> means, FontEngine& own, std::size_t width,
-                           std::size_t linePiece, std::size_t stretchLines)
+                           std::size_t linePiece, std::size_t stretchLines, std::size_t room)
     : own_(own),
       width_(width),
       linePiece_(linePiece),
-      stretchLines_(std::max<std::size_t>(stretchLines, 1)) {
+      stretchLines_(std::max<std::size_t>(stretchLines, 1)),
+      roomBytes_(room) {
   codes_.resize(means.size());
   for (Means& m : means) {
     auto shaper = std::make_unique<Shaper>();
@@ -115,10 +116,9 @@ ShapingAhead::~ShapingAhead() {
 }
 
 void ShapingAhead::stop() {
-  stopFlag_ = true;
   {
     const std::lock_guard lock(mutex_);
-    stopping_ = true;
+    stopFlag_ = true;
   }
   room_.notify_all();
 }
@@ -136,7 +136,7 @@ std::unique_ptr<ShapingAhead::Stretch> ShapingAhead::spare() {
   return std::make_unique<Stretch>();
 }
 
-void ShapingAhead::publish(Shaper& shaper, std::unique_ptr<Stretch> stretch) {
+void ShapingAhead::publish(Shaper& shaper, std::unique_ptr<Stretch>& stretch) {
   // The codes the stretch gave out, for the writer to give out its own for them.
   for (const int font : shaper.touched) {
     shaper.isTouched[static_cast<std::size_t>(font)] = false;
@@ -147,11 +147,13 @@ void ShapingAhead::publish(Shaper& shaper, std::unique_ptr<Stretch> stretch) {
     if (!given.codes.empty()) stretch->codes.push_back(std::move(given));
   }
   shaper.touched.clear();
+  stretch->bytes = stretch->measure();
   {
     const std::lock_guard lock(mutex_);
-    queuedBytes_ += stretch->bytes();
     const std::uint64_t number = stretch->number;
+    const std::size_t bytes = stretch->bytes;
     shaped_.emplace(number, std::move(stretch));
+    queuedBytes_ += bytes;
   }
   ready_.notify_one();
 }
@@ -161,6 +163,7 @@ void ShapingAhead::work(Shaper& shaper) {
   std::uint64_t number = 0;
   std::size_t inStretch = 0;
   std::unique_ptr<Stretch> stretch;  // the stretch being shaped, when this thread took it
+  std::unique_ptr<Stretch> next;     // storage for the next one it takes
   try {
     while (!stopFlag_) {
       std::string_view raw;
@@ -183,12 +186,14 @@ void ShapingAhead::work(Shaper& shaper) {
         // only while the stretches waiting for the writer leave room.
         {
           std::unique_lock lock(mutex_);
-          room_.wait(lock, [&] { return stopping_ || queuedBytes_ < kMostQueuedBytes; });
-          if (stopping_) break;
+          room_.wait(lock, [&] { return stopFlag_ || queuedBytes_ < roomBytes_; });
+          if (stopFlag_) break;
         }
+        // Ready before the stretch is taken, so that nothing can fail between.
+        if (!next) next = spare();
         std::uint64_t expected = number;
         if (frontier_.compare_exchange_strong(expected, number + 1)) {
-          stretch = spare();
+          stretch = std::move(next);
           stretch->number = number;
           stretch->shaper = shaper.index;
         }
@@ -201,20 +206,21 @@ void ShapingAhead::work(Shaper& shaper) {
         }
       }
       if (++inStretch == stretchLines_) {
-        if (stretch) publish(shaper, std::move(stretch));
+        if (stretch) publish(shaper, stretch);
         ++number;
         inStretch = 0;
       }
     }
-    if (stretch) publish(shaper, std::move(stretch));
+    if (stretch) publish(shaper, stretch);
   } catch (...) {
     // The writer shapes the stretch itself; this thread takes no more.
     if (stretch) {
       stretch->complete = false;
       try {
-        publish(shaper, std::move(stretch));
+        publish(shaper, stretch);
       } catch (...) {
         // The writer would wait for it in vain: it takes nothing more from here.
+        const std::lock_guard lock(mutex_);
         lost_ = true;
       }
     }
@@ -311,7 +317,13 @@ void ShapingAhead::addPiece(Shaper& shaper, std::u32string_view text, Stretch& s
 
 void ShapingAhead::beginLine() {
   if (givenUp_) return;
+  if (line_ != nullptr && line_->shaped && !lineTaken_) {
+    // The writer did not read the line as it was read here: the file changed.
+    giveUp();
+    return;
+  }
   line_ = nullptr;
+  lineTaken_ = false;
   if (started_ && ++lineInStretch_ < stretchLines_) {
     if (current_ && lineInStretch_ < current_->lines.size()) line_ = &current_->lines[lineInStretch_];
     return;
@@ -337,7 +349,7 @@ void ShapingAhead::beginLine() {
       if (const auto found = shaped_.find(stretch_); found != shaped_.end()) {
         current_ = std::move(found->second);
         shaped_.erase(found);
-        queuedBytes_ -= current_->bytes();
+        queuedBytes_ -= current_->bytes;
         break;
       }
       if (ended_ == shapers_.size() || lost_) break;
@@ -391,6 +403,7 @@ bool ShapingAhead::shaped(std::string_view raw) {
     return false;
   }
   ++linesTaken_;
+  lineTaken_ = true;
   return true;
 }
 
@@ -427,7 +440,7 @@ std::span<const RunView> ShapingAhead::piece(std::uint32_t k) {
     const Stretch::Run& run = s.runs[r];
     ShownRun::Glyph* const glyphs = out;
     const std::uint16_t* codes = s.glyphCodes.data() + run.glyphAt;
-    if (run.font >= 0) {
+    if (run.font >= 0 && run.glyphs > 0) {
       // The other engine's codes become the writer's, given out in the order shown.
       Codes& c = codes_[s.shaper][static_cast<std::size_t>(run.font)];
       for (std::uint32_t g = 0; g < run.glyphs; ++g, ++out) {

@@ -32,8 +32,6 @@ namespace scrivane {
 
 class ShapingAhead {
  public:
-  // Lines are taken in stretches of this many.
-  static constexpr std::size_t kStretchLines = 64;
   // Longer lines, and those the writer holds in pieces, are left to the writer.
   static constexpr std::size_t kLongestLine = 4096;
 
@@ -45,9 +43,10 @@ class ShapingAhead {
   };
   // Lines are cut as the classic layout cuts them, into pieces of at most
   // `width` characters, and a line is whole when it is at most `linePiece`
-  // bytes. `own` is the writer's engine.
+  // bytes; they are taken `stretchLines` at a time. `own` is the writer's engine. The stretches waiting for the writer
+  // take at most about `room` bytes (each thread may add one more).
   ShapingAhead(std::vector<Means> means, FontEngine& own, std::size_t width, std::size_t linePiece,
-               std::size_t stretchLines = kStretchLines);
+               std::size_t stretchLines, std::size_t room);
   ~ShapingAhead();
   ShapingAhead(const ShapingAhead&) = delete;
   ShapingAhead& operator=(const ShapingAhead&) = delete;
@@ -81,7 +80,8 @@ class ShapingAhead {
   void work(Shaper& shaper);
   void shapeLine(Shaper& shaper, std::string_view raw, Stretch& stretch);
   void addPiece(Shaper& shaper, std::u32string_view text, Stretch& stretch);
-  void publish(Shaper& shaper, std::unique_ptr<Stretch> stretch);
+  // Hands the stretch to the writer; should that fail, the stretch stays.
+  void publish(Shaper& shaper, std::unique_ptr<Stretch>& stretch);
   std::unique_ptr<Stretch> spare();
   void stop();
   void giveUp();
@@ -91,6 +91,7 @@ class ShapingAhead {
   std::size_t width_;
   std::size_t linePiece_;
   std::size_t stretchLines_;
+  std::size_t roomBytes_;
   std::vector<std::unique_ptr<Shaper>> shapers_;
 
   // The next stretch that no thread has taken.
@@ -102,9 +103,8 @@ class ShapingAhead {
   std::vector<std::unique_ptr<Stretch>> spares_;
   std::size_t queuedBytes_ = 0;
   std::size_t ended_ = 0;  // threads that ended
-  bool stopping_ = false;
-  std::atomic<bool> stopFlag_{false};
-  std::atomic<bool> lost_{false};  // a stretch taken was lost with its thread
+  std::atomic<bool> stopFlag_{false};  // the threads are to stop; set under the mutex
+  std::atomic<bool> lost_{false};      // a stretch taken was lost with its thread; likewise
 
   // The writer's.
   std::uint64_t stretch_ = 0;
@@ -114,6 +114,7 @@ class ShapingAhead {
   std::uint64_t reserved_ = UINT64_MAX;  // a stretch the writer took before it came to it
   std::unique_ptr<Stretch> current_;      // the stretch being written, when shaped ahead
   const Line* line_ = nullptr;            // its current line
+  bool lineTaken_ = false;                // ... which the writer took as shaped here
   std::size_t linesTaken_ = 0;
   struct Codes {
     std::vector<std::uint32_t> own;  // by code of a shaping engine: the writer's code + 1, or 0

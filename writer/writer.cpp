@@ -724,9 +724,12 @@ void PdfWriter::startShapingAhead() {
   // A shaping thread for each processor but the writer's (more only made
   // two processors slower); without an engine or a reading of their own, the
   // lines are shaped here.
-  const unsigned processors = std::thread::hardware_concurrency();
-  if (processors < 2) return;
-  const std::size_t threads = std::min(processors - 1, 3u);
+  std::size_t threads = aheadThreads_;
+  if (threads == 0) {
+    const unsigned processors = std::thread::hardware_concurrency();
+    if (processors < 2) return;
+    threads = std::min(processors, 4u) - 1;
+  }
   std::vector<ShapingAhead::Means> means;
   for (std::size_t k = 0; k < threads; ++k) {
     ShapingAhead::Means m;
@@ -741,7 +744,7 @@ void PdfWriter::startShapingAhead() {
   }
   try {
     ahead_ = std::make_unique<ShapingAhead>(std::move(means), *fonts_, static_cast<std::size_t>(W),
-                                            linePiece_, aheadStretch_);
+                                            linePiece_, aheadStretch_, aheadRoom_);
   } catch (const std::exception&) {
     // Without threads the lines are shaped here.
   }
@@ -848,6 +851,7 @@ const std::string& PdfWriter::fontSelector(int font) {
 }
 
 void PdfWriter::writeShownLine(std::u32string_view text) {
+  putline("T*", false);
   shownRuns_.clear();
   for (const ShownRun& run : fonts_->shape(text)) {
     shownRuns_.push_back({run.font, run.classic, run.glyphs, run.after});
@@ -857,14 +861,18 @@ void PdfWriter::writeShownLine(std::u32string_view text) {
 
 bool PdfWriter::writeLineShapedAhead(std::int64_t& streamstart) {
   const ShapingAhead::Line& line = ahead_->line();
+  auto show = [&](std::uint32_t k) {
+    putline("T*", false);
+    writeShownRuns(ahead_->piece(k));
+  };
   if (!line.cut) {
-    writeShownRuns(ahead_->piece(0));
+    show(0);
     return true;
   }
   // As writeShapedLine goes through the pieces it cuts.
   std::size_t start = 0;
   for (std::uint32_t k = 0; k + 1 < line.pieces; ++k) {
-    writeShownRuns(ahead_->piece(k));
+    show(k);
     start += ahead_->pieceLength(k);
     s_.lineno += 1;
     const bool formFeedAhead = line.lastFormFeed != ShapingAhead::kNoFormFeed && line.lastFormFeed >= start;
@@ -873,12 +881,11 @@ bool PdfWriter::writeLineShapedAhead(std::int64_t& streamstart) {
     }
   }
   s_.lineno += 1;
-  writeShownRuns(ahead_->piece(line.pieces - 1));
+  show(line.pieces - 1);
   return true;
 }
 
 void PdfWriter::writeShownRuns(std::span<const RunView> runs) {
-  putline("T*", false);
   int current = -1;  // F1
   std::int32_t rise = 0;
   std::string& line = shownLine_;
@@ -1022,7 +1029,13 @@ std::vector<FinishedFont> FinishFonts(FontEngine& fonts, const std::vector<int>&
   const std::size_t threadsWanted = std::min<std::size_t>(
       {std::max(std::thread::hardware_concurrency(), 1u), order.size(), 4});
   std::vector<std::thread> threads;
-  for (std::size_t k = 1; k < threadsWanted; ++k) threads.emplace_back(work);
+  for (std::size_t k = 1; k < threadsWanted; ++k) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::exception&) {
+      break;  // the threads there are finish the fonts
+    }
+  }
   work();
   for (std::thread& t : threads) t.join();
   return finished;

@@ -32,6 +32,11 @@ inline constexpr std::int64_t kMaxTenDigitOffset = 9'999'999'999;
 inline constexpr std::size_t kFlushThreshold = 32000;
 // How much of one line from a stream is held to lay it out whole.
 inline constexpr std::size_t kStreamedLineHold = std::size_t{16} << 20;
+// Lines shaped ahead on other threads: from files of this size, in stretches
+// of this many lines, which take at most about this much while they wait.
+inline constexpr std::uint64_t kShapedAheadFrom = std::uint64_t{128} << 10;
+inline constexpr std::size_t kShapedAheadStretch = 64;
+inline constexpr std::size_t kShapedAheadRoom = std::size_t{8} << 20;
 
 // The variables the writer's procedures share. Fixed-point values count
 // ten-thousandths of a point.
@@ -118,12 +123,16 @@ class PdfWriter {
   // is read, instead of being held whole; the document is the same.
   void setLinePiece(std::size_t bytes) { linePiece_ = std::max<std::size_t>(bytes, 1); }
   // A file of at least this many bytes whose text is shown in embedded fonts
-  // in the classic layout has its lines shaped ahead on other threads, where
-  // there are processors for them, in stretches of `stretchLines` lines; the
-  // document is the same.
-  void setShapingAhead(std::uint64_t fromBytes, std::size_t stretchLines) {
+  // in the classic layout has its lines shaped ahead on `threads` other
+  // threads (0: one for each processor beyond the first, up to three), in
+  // stretches of `stretchLines` lines, which wait for the writer in at most
+  // about `room` bytes; the document is the same.
+  void setShapingAhead(std::uint64_t fromBytes, std::size_t stretchLines, std::size_t threads = 0,
+                       std::size_t room = kShapedAheadRoom) {
     aheadFrom_ = fromBytes;
     aheadStretch_ = stretchLines;
+    aheadThreads_ = threads;
+    aheadRoom_ = room;
   }
   // How many lines of the last conversion were shaped on other threads.
   std::size_t linesShapedAhead() const { return linesShapedAhead_; }
@@ -244,6 +253,7 @@ class PdfWriter {
                          std::int64_t& streamstart);
   bool writeLongShapedFontLine(LongFontLine& text, bool formFeed, std::int64_t& streamstart);
   void writeShownLine(std::u32string_view text);
+  // The runs of a shown line, after its "T*".
   void writeShownRuns(std::span<const RunView> runs);
   // Lays out the current line as it was shaped ahead, cut like any other;
   // false when no further page can be had.
@@ -286,8 +296,10 @@ class PdfWriter {
   bool embedding_ = false;  // this document embeds fonts (and says PDF 1.3)
   std::unique_ptr<FontEngine> fonts_;
   std::unique_ptr<ShapingAhead> ahead_;
-  std::uint64_t aheadFrom_ = std::uint64_t{128} << 10;
-  std::size_t aheadStretch_ = 64;
+  std::uint64_t aheadFrom_ = kShapedAheadFrom;
+  std::size_t aheadStretch_ = kShapedAheadStretch;
+  std::size_t aheadThreads_ = 0;
+  std::size_t aheadRoom_ = kShapedAheadRoom;
   std::size_t linesShapedAhead_ = 0;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
   std::vector<RunView> shownRuns_;          // scratch for the runs of one shown line
