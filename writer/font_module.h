@@ -91,7 +91,7 @@ class FontEngine {
   // Subsets a used font to its glyphs; throws Failure when it cannot be embedded.
   virtual FontObjects finish(int font) = 0;
 
-  // For laying out lines on a second thread. A new engine over the same fonts
+  // For laying out lines on other threads. A new engine over the same fonts
   // (a font has the same number in both) that has shown nothing yet and shares
   // nothing that changes with this one; null when it cannot be had.
   virtual std::unique_ptr<FontEngine> alike() = 0;
