@@ -41,8 +41,26 @@ std::u32string_view TrimBlanks(std::u32string_view text) {
   return text.substr(first, text.find_last_not_of(U' ') - first + 1);
 }
 
-std::size_t ClassicCut(std::u32string_view text, std::size_t start, std::size_t width,
-                       const std::vector<bool>& cuts) {
+bool NextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered, bool& whole,
+              std::size_t piece) {
+  bool ends = false;
+  if (!in.nextPart(raw, ends)) return false;
+  whole = true;
+  if (ends) return true;
+  // A line longer than the reader's buffer is gathered up to a piece; beyond
+  // that it is laid out as it is read.
+  gathered.assign(raw);
+  while (!ends && gathered.size() <= piece) {
+    if (!in.nextPart(raw, ends)) break;
+    gathered.append(raw);
+  }
+  raw = gathered;
+  whole = ends;
+  return true;
+}
+
+std::size_t ClassicCutWithin(std::u32string_view text, std::size_t start, std::size_t width,
+                             const std::vector<bool>& cuts) {
   const std::size_t half = width / 2;
   for (std::size_t p = width; p >= half && p > 0; --p) {
     const char32_t c = text[start + p - 1];
@@ -50,6 +68,12 @@ std::size_t ClassicCut(std::u32string_view text, std::size_t start, std::size_t 
   }
   std::size_t cut = width;
   while (cut > 0 && !cuts[start + cut]) --cut;
+  return cut;
+}
+
+std::size_t ClassicCut(std::u32string_view text, std::size_t start, std::size_t width,
+                       const std::vector<bool>& cuts) {
+  std::size_t cut = ClassicCutWithin(text, start, width, cuts);
   if (cut > 0) return cut;
   // One cluster longer than a line stays whole.
   cut = width;
@@ -205,25 +229,13 @@ bool PdfWriter::writeLongFontLine(LongFontLine& text, std::uint64_t formFeeds, b
   if (W < 1) throw Failure(platform::kInvalidArgument);
   if (W > 32767) throw Failure(platform::kOverflow);
   const auto width = static_cast<std::size_t>(W);
-  const std::size_t half = width / 2;
   std::uint64_t passed = 0;  // form feeds in the pieces written
   while (text.need(width + 1)) {
     std::u32string_view v = text.view();
     std::vector<bool> cuts = fonts_->cutPoints(v.substr(0, width + 1));
     std::size_t run = 1;
     LimitClusters(cuts, run);
-    std::size_t cut = 0;
-    for (std::size_t p = width; p >= half && p > 0; --p) {
-      const char32_t c = v[p - 1];
-      if (c < 0x80 && IsBreakCharacter(static_cast<char>(c)) && cuts[p]) {
-        cut = p;
-        break;
-      }
-    }
-    if (cut == 0) {
-      cut = width;
-      while (cut > 0 && !cuts[cut]) --cut;
-    }
+    std::size_t cut = ClassicCutWithin(v, 0, width, cuts);
     if (cut == 0) {
       // One cluster longer than a line stays whole.
       const bool more = text.need(kLongestCluster + 1);

@@ -23,15 +23,25 @@ inline constexpr std::size_t kLongestCluster = 32;
 // the last character of the one before) are cut as the whole line is.
 void LimitClusters(std::vector<bool>& cuts, std::size_t& run);
 
+// The next line whole, or its first part when it is longer than `piece`
+// bytes (`whole` false; `gathered` holds the part, and `raw` views it); false
+// at the end.
+bool NextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered, bool& whole,
+              std::size_t piece);
+
 // The text without the blanks at both ends.
 std::u32string_view TrimBlanks(std::u32string_view text);
 
 // Where the classic layout cuts a piece of at most `width` characters from
 // `text` at `start` when more than that is left: just after the last break
 // character in the second half of the width, else at the last cluster's start
-// within it, else after the one cluster that is longer. Gives the piece's
+// within it; 0 when a cluster takes the whole width. `cuts` are the text's cut
+// points (entry j for text[j]).
+std::size_t ClassicCutWithin(std::u32string_view text, std::size_t start, std::size_t width,
+                             const std::vector<bool>& cuts);
+
+// The same, else after the one cluster that is longer. Gives the piece's
 // length, or 0 when that cluster takes the rest and the rest stays whole.
-// `cuts` are the text's cut points.
 std::size_t ClassicCut(std::u32string_view text, std::size_t start, std::size_t width,
                        const std::vector<bool>& cuts);
 

@@ -360,7 +360,7 @@ void PdfWriter::writeShapedText() {
     };
 
     bool whole = true;
-    while (nextLine(*in, raw, gathered, whole)) {
+    while (NextLine(*in, raw, gathered, whole, linePiece_)) {
       if (!whole) {
         LineFacts facts;
         std::uint64_t textEnd = 0;  // just past the last byte that does not vanish as a blank

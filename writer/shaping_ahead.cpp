@@ -166,20 +166,13 @@ void ShapingAhead::work(Shaper& shaper) {
   std::unique_ptr<Stretch> next;     // storage for the next one it takes
   try {
     while (!stopFlag_) {
+      // Lines as the writer reads them; the rest of a line it holds in
+      // pieces is passed over.
       std::string_view raw;
-      bool ends = false;
-      if (!in.nextPart(raw, ends)) break;
-      // A line in parts is gathered as the writer gathers it.
-      bool whole = ends;
-      if (!ends) {
-        shaper.gathered.assign(raw);
-        while (!ends && shaper.gathered.size() <= linePiece_ && in.nextPart(raw, ends)) {
-          shaper.gathered.append(raw);
-        }
-        whole = ends;
-        while (!ends && !stopFlag_ && in.nextPart(raw, ends)) {
-        }
-        raw = shaper.gathered;
+      bool whole = true;
+      if (!NextLine(in, raw, shaper.gathered, whole, linePiece_)) break;
+      std::string_view rest;
+      for (bool ends = whole; !ends && !stopFlag_ && in.nextPart(rest, ends);) {
       }
       if (inStretch == 0) {
         // The next stretch is taken unless another thread has taken it, and

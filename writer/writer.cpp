@@ -444,24 +444,6 @@ std::size_t WrapWidth(std::int64_t W) {
 
 }  // namespace
 
-bool PdfWriter::nextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered,
-                         bool& whole) {
-  bool ends = false;
-  if (!in.nextPart(raw, ends)) return false;
-  whole = true;
-  if (ends) return true;
-  // A line longer than the reader's buffer is gathered up to a piece; beyond
-  // that it is laid out as it is read.
-  gathered.assign(raw);
-  while (!ends && gathered.size() <= linePiece_) {
-    if (!in.nextPart(raw, ends)) break;
-    gathered.append(raw);
-  }
-  raw = gathered;
-  whole = ends;
-  return true;
-}
-
 bool PdfWriter::writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
                               std::int64_t& streamstart, bool streamed) {
   // The line is escaped, and transcoded where it is UTF-8, as it is read; its
@@ -608,7 +590,7 @@ void PdfWriter::writetext() {
     // Kept from one conversion to the next, as a batch converts many.
     std::string& gathered = gathered_;
     bool whole = true;
-    while (nextLine(*in, raw, gathered, whole)) {
+    while (NextLine(*in, raw, gathered, whole, linePiece_)) {
       if (ahead_) ahead_->beginLine();
       if (!whole) {
         LineFacts facts;

@@ -212,9 +212,6 @@ class PdfWriter {
   void writeFooter();
   // Closes the open page and opens the next; false when no further page can be had.
   bool pageBreak(std::int64_t& streamstart);
-  // The next line whole, or its first part when it is longer than a piece
-  // (`whole` false; `gathered` holds the part); false at the end.
-  bool nextLine(platform::LineReader& in, std::string_view& raw, std::string& gathered, bool& whole);
   // Lays out the rest of a line that is longer than a piece, of which `gathered`
   // holds the first part, in the classic way; false when no further page can be had.
   bool writeLongLine(platform::LineReader& in, std::string& gathered, const LineFacts& facts,
