@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -29,6 +30,24 @@ namespace {
 
 constexpr const char* kChangedByOthers = "the file was changed by another program";
 constexpr const char* kRemovedByOthers = "the file was removed by another program";
+
+// Bytes to read into, not cleared first: a page that the reading does not reach
+// is never touched, and a short file costs no more than it fills.
+class ReadBuffer {
+ public:
+  ReadBuffer() = default;
+  explicit ReadBuffer(std::size_t size)
+      : bytes_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+  char* data() { return bytes_.get(); }
+  const char* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  char operator[](std::size_t i) const { return bytes_[i]; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+};
 
 class FdLineReader : public LineReader {
  public:
@@ -108,7 +127,7 @@ class FdLineReader : public LineReader {
   bool scanLine(const std::function<void(std::string_view)>& block) override {
     // Only the bytes of an ordinary file stand where they were read.
     if (utf16_ || base_ < 0 || !inLine_) return false;
-    scan_.resize(kChunk);
+    if (scan_.empty()) scan_ = ReadBuffer(kChunk);
     for (off_t at = lineAt_;;) {
       const ssize_t n = ::pread(fd_, scan_.data(), scan_.size(), at);
       if (n < 0) {
@@ -188,7 +207,7 @@ class FdLineReader : public LineReader {
         const Utf16Mark mark = FindUtf16Mark(chunk_.data(), end_);
         if (mark != Utf16Mark::None && startUtf16(mark == Utf16Mark::BigEndian)) {
           // The bytes after the mark are the first of the text.
-          early_.assign(chunk_.begin() + 2, chunk_.begin() + static_cast<std::ptrdiff_t>(end_));
+          early_.assign(chunk_.data() + 2, chunk_.data() + end_);
           return fillDecoded();
         }
       }
@@ -206,7 +225,7 @@ class FdLineReader : public LineReader {
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
       Utf16Decoder check(bigEndian);
-      std::vector<char> in(kRawChunk), out(Utf16Decoder::MaxOutput(kRawChunk));
+      ReadBuffer in(kRawChunk), out(Utf16Decoder::MaxOutput(kRawChunk));
       for (off_t at = 2;;) {
         const ssize_t n = ::pread(fd_, in.data(), in.size(), at);
         if (n < 0) {
@@ -221,7 +240,7 @@ class FdLineReader : public LineReader {
       if (check.errors() != 0) return false;
     }
     utf16_.emplace(bigEndian);
-    raw_.resize(kRawChunk);
+    raw_ = ReadBuffer(kRawChunk);
     return true;
   }
 
@@ -255,7 +274,7 @@ class FdLineReader : public LineReader {
   std::optional<std::uintmax_t> expected_;
   std::uintmax_t read_ = 0;
   bool ended_ = false;
-  std::vector<char> chunk_;
+  ReadBuffer chunk_;
   std::string carry_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
@@ -270,12 +289,12 @@ class FdLineReader : public LineReader {
   off_t base_ = -1;
   off_t chunkAt_ = 0;
   off_t lineAt_ = 0;
-  std::vector<char> scan_;
+  ReadBuffer scan_;
   // Reading UTF-16: raw bytes are read into raw_ and decoded into the chunk.
   static constexpr std::size_t kRawChunk = kChunk / 2;
   static_assert(Utf16Decoder::MaxOutput(kRawChunk) <= kChunk);
   std::optional<Utf16Decoder> utf16_;
-  std::vector<char> raw_;
+  ReadBuffer raw_;
   std::vector<char> early_;  // bytes read before the mark was seen, still to decode
   std::size_t earlyPos_ = 0;
   bool rawEnded_ = false;
@@ -300,14 +319,15 @@ void WriteAll(int fd, std::string_view bytes) {
 }
 
 // The new files being written, for a signal handler to remove: a fixed table,
-// so that the handler neither allocates nor locks.
+// so that the handler neither allocates nor locks. It is initialised at compile
+// time, so that its 32 KB stay untouched in a run that writes no file.
 struct TemporarySlot {
   std::atomic<bool> taken{false};
   std::atomic<bool> armed{false};
-  char path[PATH_MAX];
+  char path[PATH_MAX] = {};
 };
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-TemporarySlot gTemporaries[8];
+constinit TemporarySlot gTemporaries[8];
 
 extern "C" void RemoveTemporariesAndEnd(int signal) {
   for (TemporarySlot& slot : gTemporaries) {

@@ -36,6 +36,19 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
 
+// Appends `value` in decimal padded with zeros to `width` characters, as
+// printf's "%0*lld" writes it (a minus sign counts in the width). Not printf
+// itself: its first call in a run costs more than writing a short document.
+void AppendPadded(std::string& out, long long value, std::size_t width) {
+  char digits[24];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const char* first = digits;
+  const auto length = static_cast<std::size_t>(end - digits);
+  if (*first == '-') out += *first++;
+  if (length < width) out.append(width - length, '0');
+  out.append(first, end);
+}
+
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
 
 std::string_view TrimSpaces(std::string_view text) {
@@ -306,9 +319,9 @@ void PdfWriter::startpdf() {
 void PdfWriter::writepreamble() {
   try {
     const platform::LocalTime t = clock_.now();
-    char date[64];
-    std::snprintf(date, sizeof date, "D:%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
+    std::string date = "D:";
+    AppendPadded(date, t.year, 4);
+    for (const int part : {t.month, t.day, t.hour, t.minute, t.second}) AppendPadded(date, part, 2);
 
     s_.objcount += 1;
     s_.infoobj = s_.objcount;
@@ -1311,11 +1324,14 @@ void PdfWriter::endpdf() {
     putline("xref", false);
     putline("0 " + std::to_string(s_.objcount + 1), false);
     putline("0000000000 65535 f ", false);
-    char entry[32];
+    std::string entry;
     for (std::int32_t n = 1; n <= s_.objcount; ++n) {
       if (n > maxObjects()) throw Failure(platform::kSubscriptOutOfRange);
-      std::snprintf(entry, sizeof entry, "%010lld 00000 n ",
-                    static_cast<long long>(s_.xrefs[static_cast<std::size_t>(n)]));
+      // An object number given out but never written has no entry of its own.
+      const auto index = static_cast<std::size_t>(n);
+      entry.clear();
+      AppendPadded(entry, index < s_.xrefs.size() ? s_.xrefs[index] : 0, 10);
+      entry += " 00000 n ";
       putline(entry, false);
     }
     putline("trailer", false);

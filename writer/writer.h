@@ -27,6 +27,7 @@ class FontModule;
 
 inline constexpr const char* kProducer = platform::kWindowCaption;
 inline constexpr int kMaxObjects = 5000;
+inline constexpr int kFirstObjects = 64;  // room the object tables start with
 // The largest offset the ten digits of a cross-reference entry can hold.
 inline constexpr std::int64_t kMaxTenDigitOffset = 9'999'999'999;
 inline constexpr std::size_t kFlushThreshold = 32000;
@@ -46,9 +47,10 @@ struct WriterState {
   std::int32_t lineno = 0;
   std::int32_t pageheight = 0;
   std::int32_t pagewidth = 0;
-  // Index 1..5000; they grow beyond only when the pages are unlimited.
-  std::vector<std::int64_t> xrefs = std::vector<std::int64_t>(kMaxObjects + 1);
-  std::vector<std::int32_t> pageobjs = std::vector<std::int32_t>(kMaxObjects + 1);
+  // Index 1..5000, or beyond when the pages are unlimited. They grow as
+  // objects and pages are made: a short document leaves the rest untouched.
+  std::vector<std::int64_t> xrefs = std::vector<std::int64_t>(kFirstObjects + 1);
+  std::vector<std::int32_t> pageobjs = std::vector<std::int32_t>(kFirstObjects + 1);
   std::int32_t linesperpage = 0;
   std::int32_t objcount = 0;
   std::int32_t pagesobj = 0;
