@@ -174,6 +174,13 @@ TEST_F(ProgramRun, TextBeyondWindows1252IsEmbeddedFromAFileAndFromAPipe) {
             "to embed fonts\n");
   EXPECT_TRUE(ReadFile(dir_.file("late-streamed.pdf")).starts_with("%PDF-1.2"));
   EXPECT_TRUE(testing::QpdfFindings(dir_.file("late-streamed.pdf")).empty());
+
+  // The module's failures reach the program, whose C++ library is its own copy.
+  const CommandResult refused = Run("-q --font-file greek.txt greek.txt -o refused.pdf 2>&1");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.output, "scrivane: --font-file: 'greek.txt' is not a TrueType or OpenType font\n"
+                            "Try 'scrivane --help' for more information.\n");
+  EXPECT_FALSE(testing::Exists(dir_.file("refused.pdf")));
 }
 
 // A line from a pipe longer than what is held of it is laid out as it is
