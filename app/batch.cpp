@@ -9,6 +9,7 @@
 #include "app/option_table.h"
 #include "app/std_streams.h"
 #include "platform/failure.h"
+#include "platform/processors.h"
 #include "window/request.h"
 #include "writer/writer.h"
 
@@ -108,10 +109,16 @@ int RunBatch(const Options& o, OptionServices& sv) {
   // The fonts come from the font module; when it cannot be loaded, the first
   // input that needs it tells why, and later ones only that it is missing.
   bool toldWhy = false;
-  const FontSettings fonts{true, o.fontFile, true, [&toldWhy](std::string& error) {
+  // The processors are counted once, and only for work that more of them can share.
+  const FontSettings fonts{true, o.fontFile, true,
+                           [&toldWhy](std::string& error) {
                              FontModule* module = OpenFontModule(error);
                              if (module == nullptr && std::exchange(toldWhy, true)) error.clear();
                              return module;
+                           },
+                           [] {
+                             static const unsigned usable = platform::UsableProcessors();
+                             return usable;
                            }};
   int failures = 0;
   const std::size_t count = o.inputs.size();

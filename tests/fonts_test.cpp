@@ -72,7 +72,7 @@ class FontsTest : public ::testing::Test {
 
   // Option mode's font settings, with the font code linked into the test.
   FontSettings Embedding(bool embed, std::optional<std::string> fontFile = std::nullopt) {
-    return {embed, std::move(fontFile), true, [this](std::string&) { return fonts.get(); }};
+    return {embed, std::move(fontFile), true, [this](std::string&) { return fonts.get(); }, nullptr};
   }
 
   // pdffonts' rows other than the classic font's: name, then emb, sub and uni.
@@ -200,7 +200,8 @@ TEST_F(FontsTest, TheFontModuleIsAskedForOnlyByTextThatNeedsItAndItsLackIsTold) 
                                    ++asked;
                                    error = "no module here";
                                    return nullptr;
-                                 }};
+                                 },
+                                 nullptr};
   const auto convert = [&](const std::string& text) {
     input = dir.write("in.txt", text);
     writer.setFontSettings(unavailable);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include "platform/command_line.h"
 #include "platform/failure.h"
+#include "platform/processors.h"
 #include "platform/std_files.h"
 #include "platform/terminal_message_box.h"
 #include "platform/utf16.h"
@@ -529,3 +531,29 @@ TEST(TerminalMessageBoxTest, OnATerminalAsksAgainUntilAnsweredAndSaysWhenInputEn
 
 }  // namespace
 }  // namespace scrivane::platform
+
+TEST(ProcessorsTest, AQuotaOrAnAffinityLimitsTheProcessorsCounted) {
+  using scrivane::platform::ProcessorsOfQuota;
+  EXPECT_EQ(ProcessorsOfQuota("max 100000\n"), std::nullopt);
+  EXPECT_EQ(ProcessorsOfQuota("200000 100000\n"), 2u);
+  EXPECT_EQ(ProcessorsOfQuota("150000 100000"), 2u);  // a part of a processor counts as one
+  EXPECT_EQ(ProcessorsOfQuota("1000 100000"), 1u);
+  EXPECT_EQ(ProcessorsOfQuota(""), std::nullopt);
+  EXPECT_EQ(ProcessorsOfQuota("100000 0"), std::nullopt);
+  EXPECT_EQ(ProcessorsOfQuota("lots 100000"), std::nullopt);
+
+  // Bound to one processor, the process has one, whatever the machine has.
+  cpu_set_t before;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &before)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+  const unsigned bound = scrivane::platform::UsableProcessors();
+  ASSERT_EQ(::sched_setaffinity(0, sizeof before, &before), 0);
+  EXPECT_EQ(bound, 1u);
+  EXPECT_GE(scrivane::platform::UsableProcessors(), 1u);
+  EXPECT_LE(scrivane::platform::UsableProcessors(), static_cast<unsigned>(CPU_COUNT(&before)));
+}

@@ -226,6 +226,11 @@ void PdfWriter::putline(std::initializer_list<std::string_view> parts, bool flus
   endLine(flush);
 }
 
+unsigned PdfWriter::processors() const {
+  if (fontSettings_.processors) return std::max(fontSettings_.processors(), 1u);
+  return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
 std::int64_t PdfWriter::maxObjects() const {
   // Three more objects must always fit in the 32 bits of an object number.
   return layout_.unlimitedPages ? std::numeric_limits<std::int32_t>::max() - 3 : kMaxObjects;
@@ -721,7 +726,7 @@ void PdfWriter::startShapingAhead() {
   // lines are shaped here.
   std::size_t threads = aheadThreads_;
   if (threads == 0) {
-    const unsigned processors = std::thread::hardware_concurrency();
+    const unsigned processors = this->processors();
     if (processors < 2) return;
     threads = std::min(processors, 4u) - 1;
   }
@@ -1006,8 +1011,9 @@ struct FinishedFont {
 };
 
 // Subsets the fonts, which have nothing to do with each other, on as many
-// threads as there are processors (up to four), the fonts handed out in turn.
-std::vector<FinishedFont> FinishFonts(FontEngine& fonts, const std::vector<int>& order) {
+// threads as there are `processors` (up to four), the fonts handed out in turn.
+std::vector<FinishedFont> FinishFonts(FontEngine& fonts, const std::vector<int>& order,
+                                      unsigned processors) {
   std::vector<FinishedFont> finished(order.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
@@ -1022,7 +1028,7 @@ std::vector<FinishedFont> FinishFonts(FontEngine& fonts, const std::vector<int>&
     }
   };
   const std::size_t threadsWanted = std::min<std::size_t>(
-      {std::max(std::thread::hardware_concurrency(), 1u), order.size(), 4});
+      {std::max(processors, 1u), order.size(), 4});
   std::vector<std::thread> threads;
   for (std::size_t k = 1; k < threadsWanted; ++k) {
     try {
@@ -1042,7 +1048,7 @@ void PdfWriter::writefonts() {
   std::string fontEntries = "/F1 " + Reference(s_.resourcesobj - 2);
   try {
     const std::vector<int> order = fonts_->usedOrder();
-    std::vector<FinishedFont> finished = FinishFonts(*fonts_, order);
+    std::vector<FinishedFont> finished = FinishFonts(*fonts_, order, processors());
     for (std::size_t k = 0; k < order.size(); ++k) {
       const int index = order[k];
       const std::string resource = "/F" + std::to_string(fonts_->resourceNumber(index));

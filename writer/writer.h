@@ -99,6 +99,10 @@ struct FontSettings {
   // cannot be had (with `error` saying why, or empty when that was told
   // before): that text then keeps "?".
   std::function<FontModule*(std::string& error)> module;
+  // How many processors the fonts' work may keep busy at once (the lines shaped
+  // ahead, the fonts subset at the end), asked only when there is such work;
+  // null: as many as the machine has.
+  std::function<unsigned()> processors;
 };
 
 // Turns one plain-text file into a PDF 1.2 file, written line by line through
@@ -300,6 +304,7 @@ class PdfWriter {
   std::size_t aheadThreads_ = 0;
   std::size_t aheadRoom_ = kShapedAheadRoom;
   std::size_t linesShapedAhead_ = 0;
+  unsigned processors() const;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
   std::vector<RunView> shownRuns_;          // scratch for the runs of one shown line
   std::string shownLine_;                   // scratch for one output line of shown text
