@@ -229,6 +229,8 @@ class PdfWriter {
   // A failure while laying out text is reported, and the open page closed.
   void failText(const std::exception& e, std::int64_t streamstart);
   // The highest object number and offset that the tables can hold.
+  // How many processors the work on fonts may keep busy; at least 1.
+  unsigned processors() const;
   std::int64_t maxObjects() const;
   std::int64_t maxLocation() const;
   void flushBuffer();
@@ -304,7 +306,6 @@ class PdfWriter {
   std::size_t aheadThreads_ = 0;
   std::size_t aheadRoom_ = kShapedAheadRoom;
   std::size_t linesShapedAhead_ = 0;
-  unsigned processors() const;
   std::vector<std::string> fontSelectors_;  // by font + 1, made at first use
   std::vector<RunView> shownRuns_;          // scratch for the runs of one shown line
   std::string shownLine_;                   // scratch for one output line of shown text
