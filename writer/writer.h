@@ -228,9 +228,9 @@ class PdfWriter {
   void closeLastPage(std::int64_t streamstart);
   // A failure while laying out text is reported, and the open page closed.
   void failText(const std::exception& e, std::int64_t streamstart);
-  // The highest object number and offset that the tables can hold.
   // How many processors the work on fonts may keep busy; at least 1.
   unsigned processors() const;
+  // The highest object number and offset that the tables can hold.
   std::int64_t maxObjects() const;
   std::int64_t maxLocation() const;
   void flushBuffer();
