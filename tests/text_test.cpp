@@ -22,8 +22,9 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
   EXPECT_EQ(EscapeLiteral("C:\\dir\\(a)"), "C:\\\\dir\\\\\\(a\\)");
   EXPECT_EQ(EscapeLiteral("plain"), "plain");
   // The one-pass escape gives what the three replacements in turn give, for any
-  // text, and the scan foretells its length and whether the text is ASCII.
-  std::string alphabet = "\\()a (\x80\xE9";
+  // text, and tells whether it is plain (ASCII without NULs or form feeds); the
+  // scan foretells its length and whether the text is ASCII.
+  const std::string alphabet("\\()a (\x80\xE9\f\0", 10);
   std::uint32_t seed = 12345;
   for (int n = 0; n < 3000; ++n) {
     std::string text;
@@ -34,9 +35,27 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
     const std::string chained =
         ReplaceText(ReplaceText(ReplaceText(text, "\\", "\\\\"), "(", "\\("), ")", "\\)");
     ASSERT_EQ(EscapeLiteral(text), chained) << text;
+    std::string out(2 * text.size() + kEscapeSlack, '-');
+    bool plain = false;
+    const char* end = EscapeInto(out.data(), text, plain);
+    ASSERT_EQ(std::string_view(out.data(), static_cast<std::size_t>(end - out.data())), chained) << text;
+    ASSERT_EQ(plain, text.find_first_of(std::string_view("\x80\xE9\f\0", 4)) == std::string::npos) << text;
     const EscapeScan scan = ScanForEscapes(text);
     ASSERT_EQ(scan.added, chained.size() - text.size()) << text;
     ASSERT_EQ(scan.ascii, text.find_first_of("\x80\xE9") == std::string::npos) << text;
+  }
+  // A byte that is not plain is seen wherever it stands.
+  for (std::size_t size = 1; size <= 40; ++size) {
+    for (std::size_t at = 0; at < size; ++at) {
+      for (const char odd : {'\0', '\f', '\xE9'}) {
+        std::string text(size, '(');
+        text[at] = odd;
+        std::string out(2 * size + kEscapeSlack, '-');
+        bool plain = true;
+        EscapeInto(out.data(), text, plain);
+        ASSERT_FALSE(plain) << size << " " << at << " " << int{odd};
+      }
+    }
   }
 }
 

@@ -152,7 +152,7 @@ TEST_F(WriterTest, PreambleOffsetsAndFirstPageAt390) {
   EXPECT_EQ(s.pagesobj, 3);
   EXPECT_EQ(s.encodingobj, 5);
   EXPECT_EQ(s.resourcesobj, 6);
-  EXPECT_EQ(s.buffer, Join(PreambleLines()));
+  EXPECT_EQ(s.buffer.view(), Join(PreambleLines()));
   // Nothing reaches the disk before the buffer passes 32000 characters.
   EXPECT_FALSE(testing::Exists(output));
 }

@@ -74,6 +74,13 @@ BlockMarks MarkBlock(const char* p) {
   return {static_cast<unsigned>(_mm_movemask_epi8(escapes)), static_cast<unsigned>(_mm_movemask_epi8(v))};
 }
 
+// The NUL and form-feed bytes of a block, marked likewise.
+unsigned ControlMarks(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('\f')))));
+}
+
 #else
 
 constexpr std::size_t kBlock = 8;
@@ -98,6 +105,12 @@ BlockMarks MarkBlock(const char* p) {
   std::memcpy(&word, p, 8);
   const std::uint64_t escapes = ByteMask(word, '\\') | ByteMask(word, '(') | ByteMask(word, ')');
   return {Gather(escapes), Gather(word)};
+}
+
+unsigned ControlMarks(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return Gather(ByteMask(word, '\0') | ByteMask(word, '\f'));
 }
 
 #endif
@@ -137,48 +150,58 @@ namespace {
 // marked in `escapes` (none below `from`). Copies whole blocks from a copy of the
 // block, so that every store has a fixed size; each store may reach up to a
 // block past the bytes it means.
-char* EscapeBlock(char* out, const char* p, unsigned escapes, unsigned from) {
-  char block[2 * kBlock] = {};
-  std::memcpy(block, p, kBlock);
+// `source` holds the block's bytes and a block more after them: the text
+// itself where it goes on for that long, else a copy of the block.
+char* EscapeFrom(char* out, const char* source, unsigned escapes, unsigned from) {
   while (escapes != 0) {
     const unsigned k = static_cast<unsigned>(std::countr_zero(escapes));
     escapes &= escapes - 1;
-    std::memcpy(out, block + from, kBlock);
+    std::memcpy(out, source + from, kBlock);
     out += k - from;
     *out++ = '\\';
     from = k;
   }
-  std::memcpy(out, block + from, kBlock);
+  std::memcpy(out, source + from, kBlock);
   return out + (kBlock - from);
+}
+
+char* EscapeBlock(char* out, const char* p, unsigned escapes, unsigned from) {
+  char block[2 * kBlock] = {};
+  std::memcpy(block, p, kBlock);
+  return EscapeFrom(out, block, escapes, from);
 }
 
 }  // namespace
 
-char* EscapeInto(char* out, std::string_view text, bool& ascii) {
+char* EscapeInto(char* out, std::string_view text, bool& plain) {
   // Each of \\ ( and ) gets one backslash in front of it: the same as replacing
   // backslashes first, then "(", then ")". Blocks without any of them are copied
   // whole; the last partial block is taken as the block that ends with the text,
   // minus the bytes already done.
   const char* p = text.data();
   const std::size_t size = text.size();
-  unsigned highs = 0;
+  unsigned odd = 0;  // marks of bytes of 0x80 and above, NULs and form feeds
   if (size < kBlock) {
     for (std::size_t i = 0; i < size; ++i) {
       *out = '\\';
       out += kEscaped[p[i]];
       *out++ = p[i];
-      highs |= static_cast<unsigned char>(p[i]);
+      odd |= (static_cast<unsigned char>(p[i]) >> 7) | (p[i] == '\0') | (p[i] == '\f');
     }
-    ascii = highs < 0x80;
+    plain = odd == 0;
     return out;
   }
   std::size_t i = 0;
   for (; i + kBlock <= size; i += kBlock) {
     const BlockMarks marks = MarkBlock(p + i);
-    highs |= marks.highs;
+    odd |= marks.highs | ControlMarks(p + i);
     if (marks.escapes == 0) {
       std::memcpy(out, p + i, kBlock);
       out += kBlock;
+    } else if (i + 2 * kBlock <= size) {
+      // Read straight from the text: a copy just stored could not be read
+      // back at once at an unaligned place, which costs more than the copy.
+      out = EscapeFrom(out, p + i, marks.escapes, 0);
     } else {
       out = EscapeBlock(out, p + i, marks.escapes, 0);
     }
@@ -186,10 +209,10 @@ char* EscapeInto(char* out, std::string_view text, bool& ascii) {
   if (i < size) {
     const unsigned from = static_cast<unsigned>(kBlock - (size - i));
     const BlockMarks marks = MarkBlock(p + size - kBlock);
-    highs |= marks.highs >> from;
+    odd |= (marks.highs | ControlMarks(p + size - kBlock)) >> from;
     out = EscapeBlock(out, p + size - kBlock, marks.escapes >> from << from, from);
   }
-  ascii = highs == 0;
+  plain = odd == 0;
   return out;
 }
 
@@ -197,8 +220,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
   const std::size_t old = out.size();
   const std::size_t escaped = text.size() + ScanForEscapes(text).added;
   out.resize(old + escaped + kEscapeSlack);
-  bool ascii;
-  EscapeInto(out.data() + old, text, ascii);
+  bool plain;
+  EscapeInto(out.data() + old, text, plain);
   out.resize(old + escaped);
 }
 

@@ -39,11 +39,11 @@ struct EscapeScan {
 };
 EscapeScan ScanForEscapes(std::string_view text);
 // Writes the escaped text at `out` and returns the end of what it wrote; tells
-// whether the text holds only bytes below 0x80. `out` must have room for the
-// escaped text (at most twice the text) and kEscapeSlack bytes more, which it may
-// overwrite.
+// whether the text is plain: only bytes below 0x80, none of them a NUL or a
+// form feed. `out` must have room for the escaped text (at most twice the
+// text) and kEscapeSlack bytes more, which it may overwrite.
 inline constexpr std::size_t kEscapeSlack = 16;
-char* EscapeInto(char* out, std::string_view text, bool& ascii);
+char* EscapeInto(char* out, std::string_view text, bool& plain);
 
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);

@@ -399,19 +399,19 @@ void PdfWriter::writeEscapedTextLine(std::string_view text) {
   writeEscapedTextLine(text, std::numeric_limits<std::int64_t>::max(), false);
 }
 
-bool PdfWriter::writeEscapedTextLine(std::string_view text, std::int64_t width, bool asciiOnly) {
+bool PdfWriter::writeEscapedTextLine(std::string_view text, std::int64_t width, bool plainOnly) {
   // Escape straight into the buffer, with room for the worst case; keep the line
   // only when it is as asked and fits.
   const std::size_t old = s_.buffer.size();
-  s_.buffer.resize(old + kTextOpen.size() + 2 * text.size() + kEscapeSlack);
-  char* const escaped = std::copy(kTextOpen.begin(), kTextOpen.end(), s_.buffer.data() + old);
-  bool ascii = false;
-  const std::size_t size = static_cast<std::size_t>(EscapeInto(escaped, text, ascii) - escaped);
-  if ((asciiOnly && !ascii) || static_cast<std::int64_t>(size) > width) {
-    s_.buffer.resize(old);
+  char* const escaped = std::copy(kTextOpen.begin(), kTextOpen.end(),
+                                  s_.buffer.extend(kTextOpen.size() + 2 * text.size() + kEscapeSlack));
+  bool plain = false;
+  const std::size_t size = static_cast<std::size_t>(EscapeInto(escaped, text, plain) - escaped);
+  if ((plainOnly && !plain) || static_cast<std::int64_t>(size) > width) {
+    s_.buffer.cut(old);
     return false;
   }
-  s_.buffer.resize(old + kTextOpen.size() + size);
+  s_.buffer.cut(old + kTextOpen.size() + size);
   if (countLine(kTextOpen.size() + size + kTextClose.size())) {
     s_.buffer.append(kTextClose);
     endLine(false);
@@ -653,6 +653,17 @@ void PdfWriter::writetext() {
         }
         raw = gathered;
       }
+      // Most lines are plain ASCII that fits one line of a page with room
+      // left, and are escaped straight into the output with no other look at
+      // them. Whatever else a line may hold (a NUL, a form feed, a byte beyond
+      // ASCII) is seen while it is escaped, and such a line goes the way below.
+      if (s_.lineno + 1 < s_.linesperpage) {
+        const std::string_view rest = TrimSpaces(raw);
+        if (static_cast<std::int64_t>(rest.size()) <= W && writeTextLineIfFits(rest, W)) {
+          s_.lineno += 1;
+          continue;
+        }
+      }
       if (!heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       s_.lineno += 1;
       const bool hasFormFeed = raw.find('\f') != std::string_view::npos;
@@ -672,10 +683,8 @@ void PdfWriter::writetext() {
         noteUnshown(raw);
       }
       // Escaping adds no blanks and removes none, so the blanks around a line can
-      // be trimmed before it is escaped; most lines are then escaped straight
-      // into the output.
+      // be trimmed before it is escaped.
       std::string_view rest = TrimSpaces(raw);
-      if (static_cast<std::int64_t>(rest.size()) <= W && writeTextLineIfFits(rest, W)) continue;
       line.clear();
       if (IsAscii(rest)) {
         AppendEscaped(line, rest);
@@ -1187,7 +1196,7 @@ bool PdfWriter::embedFromHere() {
   bool said = false;
   if (!output_) {
     said = s_.buffer.starts_with(kOld);
-    if (said) s_.buffer.replace(0, kNew.size(), kNew);
+    if (said) s_.buffer.overwriteStart(kNew);
   } else {
     try {
       said = output_->rewrite(0, kNew);

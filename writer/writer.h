@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "writer/font_module.h"
+#include "writer/output_buffer.h"
 
 namespace scrivane {
 
@@ -68,7 +69,7 @@ struct WriterState {
   std::string infile;
   std::string outfile;
   std::int32_t charsperline = 0;
-  std::string buffer;
+  OutputBuffer buffer;
 };
 
 // How the text is laid out beyond the classic layout; the defaults are the
@@ -203,13 +204,13 @@ class PdfWriter {
   void openObject(std::int32_t object);
   void closeObject();
   void writeTextLine(std::string_view text);
-  // Writes the text line of an ASCII text whose escaped form is at most `width`
-  // characters, escaping it on the way into the buffer; false, with nothing
-  // written, for any other text.
+  // Writes the text line of an ASCII text without NULs or form feeds whose
+  // escaped form is at most `width` characters, escaping it on the way into the
+  // buffer; false, with nothing written, for any other text.
   bool writeTextLineIfFits(std::string_view text, std::int64_t width);
   // Writes the text line of any text, escaping it on the way into the buffer.
   void writeEscapedTextLine(std::string_view text);
-  bool writeEscapedTextLine(std::string_view text, std::int64_t width, bool asciiOnly);
+  bool writeEscapedTextLine(std::string_view text, std::int64_t width, bool plainOnly);
   // Counts an output line of `length` bytes and its line end into the location;
   // false when the offsets would pass 32 bits (reported, nothing is written).
   bool countLine(std::size_t length);
