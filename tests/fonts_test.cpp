@@ -571,7 +571,7 @@ class FailingModule final : public FontModule {
 };
 
 // A large file's lines are shaped ahead on other threads in stretches that
-// any thread may take; the document and what is said must be the ones that
+// any thread may take, the writer's too while it waits; the document and what is said must be the ones that
 // shaping every line on one thread gives: with one or several such threads,
 // in the fonts found and in a CFF font of the user's (whose codes are its
 // glyph numbers), with lines held in pieces, and when those threads fail.

@@ -78,22 +78,28 @@ struct ShapingAhead::Shaper {
   std::vector<std::size_t> codesSeen;  // by font: how many of its codes were published
   std::vector<int> touched;            // fonts shown in the stretch being shaped
   std::vector<bool> isTouched;
+  std::uint64_t linesRead = 0;
   std::thread thread;
 };
 
-ShapingAhead::ShapingAhead(std::vector<Means> means, FontEngine& own, std::size_t width,
+ShapingAhead::ShapingAhead(std::vector<Means> means, Means helper, FontEngine& own, std::size_t width,
                            std::size_t linePiece, std::size_t stretchLines, std::size_t room)
     : own_(own),
       width_(width),
       linePiece_(linePiece),
       stretchLines_(std::max<std::size_t>(stretchLines, 1)),
       roomBytes_(room) {
-  codes_.resize(means.size());
+  codes_.resize(means.size() + 1);
   for (Means& m : means) {
     auto shaper = std::make_unique<Shaper>();
     shaper->index = shapers_.size();
     shaper->means = std::move(m);
     shapers_.push_back(std::move(shaper));
+  }
+  if (helper.in && helper.engine) {
+    helper_ = std::make_unique<Shaper>();
+    helper_->index = shapers_.size();
+    helper_->means = std::move(helper);
   }
   try {
     for (const auto& shaper : shapers_) {
@@ -158,22 +164,29 @@ void ShapingAhead::publish(Shaper& shaper, std::unique_ptr<Stretch>& stretch) {
   ready_.notify_one();
 }
 
-void ShapingAhead::work(Shaper& shaper) {
+bool ShapingAhead::readLine(Shaper& shaper, std::string_view& raw, bool& whole) {
+  // Lines as the writer reads them; the rest of a line it holds in pieces is
+  // passed over.
   platform::LineReader& in = *shaper.means.in;
+  whole = true;
+  if (!NextLine(in, raw, shaper.gathered, whole, linePiece_)) return false;
+  std::string_view rest;
+  for (bool ends = whole; !ends && !stopFlag_ && in.nextPart(rest, ends);) {
+  }
+  ++shaper.linesRead;
+  return true;
+}
+
+void ShapingAhead::work(Shaper& shaper) {
   std::uint64_t number = 0;
   std::size_t inStretch = 0;
   std::unique_ptr<Stretch> stretch;  // the stretch being shaped, when this thread took it
   std::unique_ptr<Stretch> next;     // storage for the next one it takes
   try {
     while (!stopFlag_) {
-      // Lines as the writer reads them; the rest of a line it holds in
-      // pieces is passed over.
       std::string_view raw;
       bool whole = true;
-      if (!NextLine(in, raw, shaper.gathered, whole, linePiece_)) break;
-      std::string_view rest;
-      for (bool ends = whole; !ends && !stopFlag_ && in.nextPart(rest, ends);) {
-      }
+      if (!readLine(shaper, raw, whole)) break;
       if (inStretch == 0) {
         // The next stretch is taken unless another thread has taken it, and
         // only while the stretches waiting for the writer leave room.
@@ -223,6 +236,44 @@ void ShapingAhead::work(Shaper& shaper) {
     ++ended_;
   }
   ready_.notify_all();
+}
+
+bool ShapingAhead::shapeHere(std::uint64_t number) {
+  Shaper& helper = *helper_;
+  try {
+    // The stretches asked for only grow; where the file ends before this
+    // one, the helper is not needed again.
+    const std::uint64_t first = number * stretchLines_;
+    if (helper.linesRead > first) {
+      helper_.reset();
+      return false;
+    }
+    std::string_view raw;
+    bool whole = true;
+    while (helper.linesRead < first) {
+      if (!readLine(helper, raw, whole)) {
+        helper_.reset();
+        return false;
+      }
+    }
+    std::unique_ptr<Stretch> stretch = spare();
+    stretch->number = number;
+    stretch->shaper = helper.index;
+    for (std::size_t k = 0; k < stretchLines_ && readLine(helper, raw, whole); ++k) {
+      if (whole && raw.size() <= kLongestLine) {
+        shapeLine(helper, raw, *stretch);
+      } else {
+        stretch->lines.push_back({});
+      }
+    }
+    publish(helper, stretch);
+    return true;
+  } catch (...) {
+    // What it took of its engine is unknown: the writer helps no more, and
+    // shapes the stretch itself when it comes to it.
+    helper_.reset();
+    return false;
+  }
 }
 
 void ShapingAhead::shapeLine(Shaper& shaper, std::string_view raw, Stretch& stretch) {
@@ -347,9 +398,18 @@ void ShapingAhead::beginLine() {
       }
       if (ended_ == shapers_.size() || lost_) break;
       // Rather than wait again for the next one, the writer takes the
-      // stretch after this one for itself where no thread has taken it.
+      // stretch after this one for itself where no thread has taken it,
+      // and shapes it now, as those threads do, where it has the means.
       expected = stretch_ + 1;
       if (frontier_.compare_exchange_strong(expected, stretch_ + 2)) reserved_ = stretch_ + 1;
+      if (reserved_ == stretch_ + 1 && helper_ && queuedBytes_ < roomBytes_) {
+        lock.unlock();
+        const bool shaped = shapeHere(stretch_ + 1);
+        lock.lock();
+        // Published: the writer takes it as it takes the threads' stretches.
+        if (shaped) reserved_ = UINT64_MAX;
+        continue;
+      }
       ready_.wait(lock);
     }
   }

@@ -7,7 +7,8 @@
 // (the writer's thread takes its share, so one other thread for each further
 // processor).
 // A stretch goes to whichever thread comes to it first: the writer shapes one
-// itself when no other thread has taken it.
+// itself when no other thread has taken it, and while it waits for one that
+// another thread is shaping, it shapes the next ahead as they do.
 //
 // Each engine gives out codes of its own. The writer's engine gives out its
 // codes for them as the glyphs are shown, in the order of the page, so the
@@ -43,10 +44,13 @@ class ShapingAhead {
   };
   // Lines are cut as the classic layout cuts them, into pieces of at most
   // `width` characters, and a line is whole when it is at most `linePiece`
-  // bytes; they are taken `stretchLines` at a time. `own` is the writer's engine. The stretches waiting for the writer
-  // take at most about `room` bytes (each thread may add one more).
-  ShapingAhead(std::vector<Means> means, FontEngine& own, std::size_t width, std::size_t linePiece,
-               std::size_t stretchLines, std::size_t room);
+  // bytes; they are taken `stretchLines` at a time. `own` is the writer's
+  // engine; with `helper`, means of its own, the writer shapes a stretch
+  // ahead itself instead of waiting for another thread's. The stretches
+  // waiting for the writer take at most about `room` bytes (each thread may
+  // add one more).
+  ShapingAhead(std::vector<Means> means, Means helper, FontEngine& own, std::size_t width,
+               std::size_t linePiece, std::size_t stretchLines, std::size_t room);
   ~ShapingAhead();
   ShapingAhead(const ShapingAhead&) = delete;
   ShapingAhead& operator=(const ShapingAhead&) = delete;
@@ -78,6 +82,10 @@ class ShapingAhead {
   struct Stretch;
   struct Shaper;
   void work(Shaper& shaper);
+  bool readLine(Shaper& shaper, std::string_view& raw, bool& whole);
+  // The writer shapes stretch `number` with its helper and publishes it; false
+  // when it could not.
+  bool shapeHere(std::uint64_t number);
   void shapeLine(Shaper& shaper, std::string_view raw, Stretch& stretch);
   void addPiece(Shaper& shaper, std::u32string_view text, Stretch& stretch);
   // Hands the stretch to the writer; should that fail, the stretch stays.
@@ -93,6 +101,7 @@ class ShapingAhead {
   std::size_t stretchLines_;
   std::size_t roomBytes_;
   std::vector<std::unique_ptr<Shaper>> shapers_;
+  std::unique_ptr<Shaper> helper_;  // the writer's, without a thread
 
   // The next stretch that no thread has taken.
   std::atomic<std::uint64_t> frontier_{0};

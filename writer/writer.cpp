@@ -751,9 +751,19 @@ void PdfWriter::startShapingAhead() {
     }
     means.push_back(std::move(m));
   }
+  // The writer's own, to shape a stretch ahead rather than wait for one; it
+  // goes without where it cannot have them.
+  ShapingAhead::Means helper;
+  helper.engine = fonts_->alike();
   try {
-    ahead_ = std::make_unique<ShapingAhead>(std::move(means), *fonts_, static_cast<std::size_t>(W),
-                                            linePiece_, aheadStretch_, aheadRoom_);
+    if (helper.engine) helper.in = files_.openLines(s_.infile);
+  } catch (const std::exception&) {
+    helper.engine.reset();
+  }
+  try {
+    ahead_ = std::make_unique<ShapingAhead>(std::move(means), std::move(helper), *fonts_,
+                                            static_cast<std::size_t>(W), linePiece_, aheadStretch_,
+                                            aheadRoom_);
   } catch (const std::exception&) {
     // Without threads the lines are shaped here.
   }
