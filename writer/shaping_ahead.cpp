@@ -326,16 +326,13 @@ void ShapingAhead::addPiece(Shaper& shaper, std::u32string_view text, Stretch& s
     r.after = run.after;
     r.classicAt = static_cast<std::uint32_t>(stretch.classic.size());
     r.classicLength = static_cast<std::uint32_t>(run.classic.size());
-    stretch.classic += run.classic;
-    const std::size_t at = stretch.glyphCodes.size();
-    r.glyphAt = static_cast<std::uint32_t>(at);
+    if (!run.classic.empty()) stretch.classic += run.classic;
+    r.glyphAt = static_cast<std::uint32_t>(stretch.glyphCodes.size());
     r.glyphs = static_cast<std::uint32_t>(run.glyphs.size());
     r.adjustAt = static_cast<std::uint32_t>(stretch.adjusts.size());
-    stretch.glyphCodes.resize(at + r.glyphs);
-    std::uint16_t* codes = stretch.glyphCodes.data() + at;
     for (std::uint32_t g = 0; g < r.glyphs; ++g) {
       const ShownRun::Glyph& glyph = run.glyphs[g];
-      codes[g] = glyph.code;
+      stretch.glyphCodes.push_back(glyph.code);
       if (glyph.before != 0 || glyph.rise != 0) stretch.adjusts.push_back({g, glyph.before, glyph.rise});
     }
     r.adjusts = static_cast<std::uint32_t>(stretch.adjusts.size()) - r.adjustAt;
