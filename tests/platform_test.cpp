@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -418,15 +419,17 @@ TEST(LineReaderTest, ATerminalsInputEndsAtTheFirstEndOfInput) {
   // Two bytes, shorter than a byte-order mark, then the end of input.
   ASSERT_EQ(::write(master, "a\n\x04", 3), 3);
   std::vector<std::string> lines;
+  std::atomic<bool> read{false};  // the lines are only looked at once the reader is done
   std::thread reader([&] {
     try {
       lines = ReadLines("/dev/fd/" + std::to_string(slave));
+      read = true;
     } catch (const Failure&) {
       // the terminal went away under a reader that waited
     }
   });
-  for (int i = 0; i < 500 && lines.empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const bool ended = !lines.empty();
+  for (int i = 0; i < 500 && !read; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool ended = read;
   ::close(master);  // ends a reader that still waits
   reader.join();
   ::close(slave);
