@@ -15,5 +15,8 @@ unsigned UsableProcessors();
 // microseconds, QUOTA "max" for no limit), rounded up and at least 1; nullopt
 // when it sets no limit or cannot be read as one.
 std::optional<unsigned> ProcessorsOfQuota(std::string_view cpuMax);
+// Likewise for a cgroup v1 cpu controller's cpu.cfs_quota_us and
+// cpu.cfs_period_us (microseconds, a quota of -1 for no limit).
+std::optional<unsigned> ProcessorsOfV1Quota(std::string_view quota, std::string_view period);
 
 }  // namespace scrivane::platform

@@ -544,6 +544,11 @@ TEST(ProcessorsTest, AQuotaOrAnAffinityLimitsTheProcessorsCounted) {
   EXPECT_EQ(ProcessorsOfQuota(""), std::nullopt);
   EXPECT_EQ(ProcessorsOfQuota("100000 0"), std::nullopt);
   EXPECT_EQ(ProcessorsOfQuota("lots 100000"), std::nullopt);
+  using scrivane::platform::ProcessorsOfV1Quota;
+  EXPECT_EQ(ProcessorsOfV1Quota("-1\n", "100000\n"), std::nullopt);
+  EXPECT_EQ(ProcessorsOfV1Quota("250000\n", "100000\n"), 3u);
+  EXPECT_EQ(ProcessorsOfV1Quota("50000", "100000"), 1u);
+  EXPECT_EQ(ProcessorsOfV1Quota("50000", ""), std::nullopt);
 
   // Bound to one processor, the process has one, whatever the machine has.
   cpu_set_t before;
