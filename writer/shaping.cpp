@@ -235,10 +235,14 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   flags_.resize(n);
   std::uint32_t* script = script_.data();
   std::uint8_t* flags = flags_.data();
+  // Characters common to every script shape with their neighbours: the script
+  // before them, or after them at the start of the line (below).
   std::uint8_t any = 0;
+  auto last = static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
   for (std::size_t i = 0; i < n; ++i) {
     const CharFacts& f = factsOf(text[i]);
-    script[i] = f.script;
+    if ((f.flags & kResolved) != 0) last = f.script;
+    script[i] = last;
     flags[i] = f.flags;
     any |= f.flags;
   }
@@ -283,8 +287,10 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
   int previous = -1;
   for (std::size_t i = 0; i < n; ++i) {
     const bool mark = (flags[i] & kMark) != 0;
-    const bool joinedToNext = i + 1 < n && (flags[i + 1] & (kMark | kClassic)) == kMark;
-    if ((levelAt(i) & 1) == 0 && !joinedToNext && !mark && (flags[i] & kClassic) != 0) continue;
+    if ((flags[i] & (kClassic | kMark)) == kClassic && (levelAt(i) & 1) == 0) {
+      const bool joinedToNext = i + 1 < n && (flags[i + 1] & (kMark | kClassic)) == kMark;
+      if (!joinedToNext) continue;
+    }
     const char32_t c = text[i];
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
     int chosen = fonts_.fontFor(c, preferred);
@@ -320,21 +326,9 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
       lo = hi;
     }
   }
-  // Characters common to every script shape with their neighbours: the script
-  // before them, or after them at the start of the line.
-  auto last = static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
-  bool unresolved = false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if ((flags[i] & kResolved) != 0) {
-      last = script[i];
-    } else {
-      script[i] = last;
-      unresolved = true;
-    }
-  }
   // At the start of the line, up to the first resolved script.
-  if (unresolved) {
-    std::size_t firstResolved = 0;
+  if ((flags[0] & kResolved) == 0) {
+    std::size_t firstResolved = 1;
     while (firstResolved < n && (flags[firstResolved] & kResolved) == 0) ++firstResolved;
     const std::uint32_t next =
         firstResolved < n ? script[firstResolved] : static_cast<std::uint32_t>(HB_SCRIPT_COMMON);
