@@ -6,9 +6,10 @@
 // and reads the first page of each PDF back with pdftotext, to see whether its
 // text can be had. texttopdf is skipped, with a note, when it is not installed.
 //
-//   mixed_bench SCRIVANE [REPEATS] [KEEP_INPUT_AS]
-// KEEP_INPUT_AS, when given, is where the generated text is also written (for
-// profiling and comparing outputs).
+//   mixed_bench SCRIVANE [REPEATS] [KEEP_INPUT_AS] [OTHER_SCRIVANE]
+// KEEP_INPUT_AS, when given and not "-", is where the generated text is also
+// written (for profiling and comparing outputs). OTHER_SCRIVANE, an older
+// build for instance, is measured beside this one in the same rounds.
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -207,7 +208,7 @@ int LinesBack(const std::string& input, const std::vector<std::string>& page, in
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: mixed_bench SCRIVANE [REPEATS] [KEEP_INPUT_AS]\n");
+    std::fprintf(stderr, "usage: mixed_bench SCRIVANE [REPEATS] [KEEP_INPUT_AS] [OTHER_SCRIVANE]\n");
     return 2;
   }
   const std::string binary = fs::absolute(argv[1]).string();
@@ -217,11 +218,18 @@ int main(int argc, char** argv) {
   const std::string input = (dir / "mixed.txt").string();
   const std::string text = MixedText(5u << 20);
   std::ofstream(input, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (argc > 3) fs::copy_file(input, argv[3], fs::copy_options::overwrite_existing);
+  if (argc > 3 && std::string_view(argv[3]) != "-") {
+    fs::copy_file(input, argv[3], fs::copy_options::overwrite_existing);
+  }
 
   std::vector<Case> cases;
   const std::string ours = (dir / "scrivane.pdf").string();
   cases.push_back({"scrivane", {binary, "-f", "-q", "-o", ours, input}, "/dev/null", ours, {}});
+  if (argc > 4) {
+    const std::string other = fs::absolute(argv[4]).string();
+    const std::string theirs = (dir / "other.pdf").string();
+    cases.push_back({"other", {other, "-f", "-q", "-o", theirs, input}, "/dev/null", theirs, {}});
+  }
   const bool haveTextToPdf = ::access(kTextToPdf, X_OK) == 0;
   if (haveTextToPdf) {
     const std::string theirs = (dir / "texttopdf.pdf").string();
@@ -264,7 +272,9 @@ int main(int argc, char** argv) {
     if (i == 0 && back != 20) sound = false;
   }
   if (haveTextToPdf) {
-    std::printf("texttopdf / scrivane: %.2f (target: at least 5)\n", Median(times[1]) / Median(times[0]));
+    const double theirs = Median(times.back());
+    std::printf("texttopdf / scrivane: %.2f (target: at least 5)\n", theirs / Median(times[0]));
+    if (cases.size() == 3) std::printf("texttopdf / other: %.2f\n", theirs / Median(times[1]));
   } else {
     std::printf("note: %s is not installed (cups-filters); scrivane measured alone\n", kTextToPdf);
   }
