@@ -22,9 +22,9 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
   EXPECT_EQ(EscapeLiteral("C:\\dir\\(a)"), "C:\\\\dir\\\\\\(a\\)");
   EXPECT_EQ(EscapeLiteral("plain"), "plain");
   // The one-pass escape gives what the three replacements in turn give, for any
-  // text, and tells whether it is plain (ASCII without NULs or form feeds); the
+  // text, and tells whether it is plain (ASCII without NULs, tabs or form feeds); the
   // scan foretells its length and whether the text is ASCII.
-  const std::string alphabet("\\()a (\x80\xE9\f\0", 10);
+  const std::string alphabet("\\()a (\x80\xE9\f\0\t", 11);
   std::uint32_t seed = 12345;
   for (int n = 0; n < 3000; ++n) {
     std::string text;
@@ -39,7 +39,7 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
     bool plain = false;
     const char* end = EscapeInto(out.data(), text, plain);
     ASSERT_EQ(std::string_view(out.data(), static_cast<std::size_t>(end - out.data())), chained) << text;
-    ASSERT_EQ(plain, text.find_first_of(std::string_view("\x80\xE9\f\0", 4)) == std::string::npos) << text;
+    ASSERT_EQ(plain, text.find_first_of(std::string_view("\x80\xE9\f\0\t", 5)) == std::string::npos) << text;
     const EscapeScan scan = ScanForEscapes(text);
     ASSERT_EQ(scan.added, chained.size() - text.size()) << text;
     ASSERT_EQ(scan.ascii, text.find_first_of("\x80\xE9") == std::string::npos) << text;
@@ -47,7 +47,7 @@ TEST(ReplaceTextTest, EscapingIsBackslashesThenParenthesesReplaced) {
   // A byte that is not plain is seen wherever it stands.
   for (std::size_t size = 1; size <= 40; ++size) {
     for (std::size_t at = 0; at < size; ++at) {
-      for (const char odd : {'\0', '\f', '\xE9'}) {
+      for (const char odd : {'\0', '\t', '\f', '\xE9'}) {
         std::string text(size, '(');
         text[at] = odd;
         std::string out(2 * size + kEscapeSlack, '-');
@@ -74,19 +74,19 @@ TEST(Windows1252Test, TranscodesValidUtf8AndKeepsEverythingElse) {
 }
 
 TEST(ByteKindsTest, EveryByteIsSeenAtEveryPlaceOfAWord) {
-  // Each byte alone, at each place of a word of blanks and beyond it; and
-  // beside the bytes that a borrow could make look like one.
+  // Each byte alone, at each place of texts of blanks of every length up to
+  // beyond two blocks; and beside the bytes that a borrow could make look like one.
   for (int b = 0; b < 256; ++b) {
-    for (std::size_t at = 0; at < 19; ++at) {
-      std::string text(19, ' ');
-      text[at] = static_cast<char>(b);
-      const ByteKinds kinds = KindsOfBytes(text);
-      EXPECT_EQ(kinds.high, b >= 0x80) << b << " at " << at;
-      EXPECT_EQ(kinds.control, b < 0x20) << b << " at " << at;
-      text.assign(19, '\x20');
-      text[at] = static_cast<char>(b);
-      if (at + 1 < text.size()) text[at + 1] = '\x21';
-      EXPECT_EQ(KindsOfBytes(text).control, b < 0x20) << b << " before 0x21 at " << at;
+    for (std::size_t size = 1; size <= 40; ++size) {
+      for (std::size_t at = 0; at < size; ++at) {
+        std::string text(size, ' ');
+        text[at] = static_cast<char>(b);
+        const ByteKinds kinds = KindsOfBytes(text);
+        ASSERT_EQ(kinds.high, b >= 0x80) << b << " at " << at << " of " << size;
+        ASSERT_EQ(kinds.control, b < 0x20) << b << " at " << at << " of " << size;
+        if (at + 1 < text.size()) text[at + 1] = '\x21';
+        ASSERT_EQ(KindsOfBytes(text).control, b < 0x20) << b << " before 0x21 at " << at << " of " << size;
+      }
     }
   }
   EXPECT_FALSE(KindsOfBytes("").high);

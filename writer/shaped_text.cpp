@@ -158,6 +158,34 @@ void PdfWriter::writeShapedText() {
       }
     };
 
+    // Where the text that fits a line ends when line[start] begins it, with no
+    // tab gaps in the line; `used` gets what that text costs (left at 0 when
+    // all of the line surely fits).
+    auto fittingEnd = [&](std::string_view line, std::size_t start, std::int64_t& used) {
+      const std::size_t n = line.size();
+      if (n - start <= sureFit) return n;
+      // Each character costs what its byte does. Costs are never negative, so
+      // whole groups that fit are taken at once, their sums independent of
+      // each other, and the last group byte by byte.
+      std::size_t end = start;
+      const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+      while (n - end >= 8) {
+        const unsigned char* b = bytes + end;
+        const std::int64_t group = ((costs[b[0]] + costs[b[1]]) + (costs[b[2]] + costs[b[3]])) +
+                                   ((costs[b[4]] + costs[b[5]]) + (costs[b[6]] + costs[b[7]]));
+        if (used + group > budget) break;
+        used += group;
+        end += 8;
+      }
+      while (end < n) {
+        const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
+        if (used + c > budget) break;
+        used += c;
+        ++end;
+      }
+      return end;
+    };
+
     // Cuts pieces that fit from the start of `line`, preferably just after a
     // break character, and writes them. With `more`, the line goes on beyond
     // what `line` holds, and the text that does not yet need a cut waits for it.
@@ -174,27 +202,8 @@ void PdfWriter::writeShapedText() {
         };
         std::int64_t used = 0;
         std::size_t end = start;
-        if (gaps.empty() && n - start <= sureFit) {
-          end = n;
-        } else if (gaps.empty()) {
-          // Most lines have no tab gaps: each character costs what its byte does.
-          // Costs are never negative, so whole groups that fit are taken at once,
-          // their sums independent of each other, and the last group byte by byte.
-          const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-          while (n - end >= 8) {
-            const unsigned char* b = bytes + end;
-            const std::int64_t group = ((costs[b[0]] + costs[b[1]]) + (costs[b[2]] + costs[b[3]])) +
-                                       ((costs[b[4]] + costs[b[5]]) + (costs[b[6]] + costs[b[7]]));
-            if (used + group > budget) break;
-            used += group;
-            end += 8;
-          }
-          while (end < n) {
-            const std::int64_t c = costs[static_cast<unsigned char>(line[end])];
-            if (used + c > budget) break;
-            used += c;
-            ++end;
-          }
+        if (gaps.empty()) {
+          end = fittingEnd(line, start, used);
         } else {
           while (end < n && used + cost(end) <= budget) used += cost(end++);
         }
@@ -400,8 +409,26 @@ void PdfWriter::writeShapedText() {
         }
         raw = gathered;
       }
-      // Most lines hold neither control characters nor bytes beyond ASCII, and one
-      // look says so.
+      // Most lines are plain ASCII without tabs that fits one line of a page
+      // with room left: measured, and escaped straight into the output, they
+      // need no other look. Whatever else a line may hold (a tab, a NUL, a form
+      // feed, a byte beyond ASCII) is seen while it is escaped, and such a line
+      // goes the way below.
+      if (s_.lineno < capacity) {
+        std::string_view line = raw;
+        if (!layout_.keepSpaces) {
+          const std::size_t b = line.find_first_not_of(' ');
+          line = b == std::string_view::npos ? std::string_view() : line.substr(b, line.find_last_not_of(' ') - b + 1);
+        }
+        std::int64_t used = 0;
+        if (fittingEnd(line, 0, used) == line.size() &&
+            writeEscapedTextLine(line, std::numeric_limits<std::int64_t>::max(), true)) {
+          s_.lineno += 1;
+          continue;
+        }
+      }
+      // Most other lines hold neither control characters nor bytes beyond
+      // ASCII, and one look says so.
       const ByteKinds kinds = KindsOfBytes(raw);
       if (kinds.control && !heldNul_ && raw.find('\0') != std::string_view::npos) heldNul_ = true;
       std::string_view line = raw;

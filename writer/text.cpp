@@ -74,11 +74,12 @@ BlockMarks MarkBlock(const char* p) {
   return {static_cast<unsigned>(_mm_movemask_epi8(escapes)), static_cast<unsigned>(_mm_movemask_epi8(v))};
 }
 
-// The NUL and form-feed bytes of a block, marked likewise.
+// The NUL, tab and form-feed bytes of a block, marked likewise.
 unsigned ControlMarks(const char* p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   return static_cast<unsigned>(_mm_movemask_epi8(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('\f')))));
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8('\f')))));
 }
 
 #else
@@ -110,7 +111,7 @@ BlockMarks MarkBlock(const char* p) {
 unsigned ControlMarks(const char* p) {
   std::uint64_t word;
   std::memcpy(&word, p, 8);
-  return Gather(ByteMask(word, '\0') | ByteMask(word, '\f'));
+  return Gather(ByteMask(word, '\0') | ByteMask(word, '\t') | ByteMask(word, '\f'));
 }
 
 #endif
@@ -180,13 +181,13 @@ char* EscapeInto(char* out, std::string_view text, bool& plain) {
   // minus the bytes already done.
   const char* p = text.data();
   const std::size_t size = text.size();
-  unsigned odd = 0;  // marks of bytes of 0x80 and above, NULs and form feeds
+  unsigned odd = 0;  // marks of bytes of 0x80 and above, NULs, tabs and form feeds
   if (size < kBlock) {
     for (std::size_t i = 0; i < size; ++i) {
       *out = '\\';
       out += kEscaped[p[i]];
       *out++ = p[i];
-      odd |= (static_cast<unsigned char>(p[i]) >> 7) | (p[i] == '\0') | (p[i] == '\f');
+      odd |= (static_cast<unsigned char>(p[i]) >> 7) | (p[i] == '\0') | (p[i] == '\t') | (p[i] == '\f');
     }
     plain = odd == 0;
     return out;
@@ -232,6 +233,25 @@ std::string EscapeLiteral(std::string_view text) {
 }
 
 ByteKinds KindsOfBytes(std::string_view text) {
+#if defined(__SSE2__) && !defined(SCRIVANE_PORTABLE_SCAN)
+  if (text.size() >= kBlock) {
+    // A block at a time, the last one ending with the text: the bytes it sees
+    // again change nothing.
+    const char* p = text.data();
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    __m128i all = _mm_setzero_si128();       // every byte or-ed in
+    __m128i controls = _mm_setzero_si128();  // 0xFF where a byte is at most 0x1F
+    auto look = [&](const char* at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      all = _mm_or_si128(all, v);
+      controls = _mm_or_si128(controls, _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v));
+    };
+    std::size_t i = 0;
+    for (; i + kBlock <= text.size(); i += kBlock) look(p + i);
+    if (i < text.size()) look(p + text.size() - kBlock);
+    return {_mm_movemask_epi8(all) != 0, _mm_movemask_epi8(controls) != 0};
+  }
+#endif
   // Eight bytes at a time: a byte below 0x20 borrows when 0x20 is taken from
   // it, which sets its high bit where it had none.
   constexpr std::uint64_t kBlanks = 0x2020202020202020ull;

@@ -39,8 +39,8 @@ struct EscapeScan {
 };
 EscapeScan ScanForEscapes(std::string_view text);
 // Writes the escaped text at `out` and returns the end of what it wrote; tells
-// whether the text is plain: only bytes below 0x80, none of them a NUL or a
-// form feed. `out` must have room for the escaped text (at most twice the
+// whether the text is plain: only bytes below 0x80, none of them a NUL, a tab
+// or a form feed. `out` must have room for the escaped text (at most twice the
 // text) and kEscapeSlack bytes more, which it may overwrite.
 inline constexpr std::size_t kEscapeSlack = 16;
 char* EscapeInto(char* out, std::string_view text, bool& plain);

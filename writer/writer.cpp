@@ -655,8 +655,9 @@ void PdfWriter::writetext() {
       }
       // Most lines are plain ASCII that fits one line of a page with room
       // left, and are escaped straight into the output with no other look at
-      // them. Whatever else a line may hold (a NUL, a form feed, a byte beyond
-      // ASCII) is seen while it is escaped, and such a line goes the way below.
+      // them. Whatever else a line may hold (a NUL, a tab, a form feed, a byte
+      // beyond ASCII) is seen while it is escaped, and such a line goes the way
+      // below.
       if (s_.lineno + 1 < s_.linesperpage) {
         const std::string_view rest = TrimSpaces(raw);
         if (static_cast<std::int64_t>(rest.size()) <= W && writeTextLineIfFits(rest, W)) {

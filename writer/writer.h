@@ -204,7 +204,7 @@ class PdfWriter {
   void openObject(std::int32_t object);
   void closeObject();
   void writeTextLine(std::string_view text);
-  // Writes the text line of an ASCII text without NULs or form feeds whose
+  // Writes the text line of an ASCII text without NULs, tabs or form feeds whose
   // escaped form is at most `width` characters, escaping it on the way into the
   // buffer; false, with nothing written, for any other text.
   bool writeTextLineIfFits(std::string_view text, std::int64_t width);
