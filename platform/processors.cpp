@@ -98,8 +98,9 @@ std::optional<unsigned> QuotaProcessors() {
     if (allowed) least = std::min(least.value_or(*allowed), *allowed);
   };
   if (unified) {
-    lower(LeastQuota("/sys/fs/cgroup", *unified,
-                     [](const std::string& group) { return ProcessorsOfQuota(ReadSmallFile(group + "/cpu.max")); }));
+    lower(LeastQuota("/sys/fs/cgroup", *unified, [](const std::string& group) {
+      return ProcessorsOfQuota(ReadSmallFile(group + "/cpu.max"));
+    }));
   }
   if (cpu) {
     auto v1 = [](const std::string& group) {

@@ -418,7 +418,8 @@ void PdfWriter::writeShapedText() {
         std::string_view line = raw;
         if (!layout_.keepSpaces) {
           const std::size_t b = line.find_first_not_of(' ');
-          line = b == std::string_view::npos ? std::string_view() : line.substr(b, line.find_last_not_of(' ') - b + 1);
+          line = b == std::string_view::npos ? std::string_view()
+                                             : line.substr(b, line.find_last_not_of(' ') - b + 1);
         }
         std::int64_t used = 0;
         if (fittingEnd(line, 0, used) == line.size() &&

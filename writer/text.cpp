@@ -77,9 +77,10 @@ BlockMarks MarkBlock(const char* p) {
 // The NUL, tab and form-feed bytes of a block, marked likewise.
 unsigned ControlMarks(const char* p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  return static_cast<unsigned>(_mm_movemask_epi8(
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))),
-                   _mm_cmpeq_epi8(v, _mm_set1_epi8('\f')))));
+  const __m128i nulsAndTabs =
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(nulsAndTabs, _mm_cmpeq_epi8(v, _mm_set1_epi8('\f')))));
 }
 
 #else
