@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
     std::printf("texttopdf / scrivane: %.2f (target: at least 5)\n", theirs / Median(times[0]));
     if (cases.size() == 3) std::printf("texttopdf / other: %.2f\n", theirs / Median(times[1]));
   } else {
-    std::printf("note: %s is not installed (cups-filters); scrivane measured alone\n", kTextToPdf);
+    std::printf("note: %s is not installed (cups-filters); scrivane measured without it\n", kTextToPdf);
   }
   std::printf("(medians of %d runs)\n", repeats);
   fs::remove_all(dir);

@@ -13,11 +13,12 @@
 namespace scrivane::platform {
 namespace {
 
-// The start of a small file of the system's (up to 4 KB); empty when it cannot be read.
-std::string ReadSmallFile(const std::string& path) {
+// The start of a small file of the system's (up to `most` bytes); empty when
+// it cannot be read.
+std::string ReadSmallFile(const std::string& path, std::size_t most = 4096) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
-  std::string text(4096, '\0');
+  std::string text(most, '\0');
   std::size_t have = 0;
   while (have < text.size()) {
     const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
@@ -72,7 +73,8 @@ std::optional<unsigned> LeastQuota(const std::string& root, std::string path, Qu
 // cgroup v2 (cpu.max), and in a v1 cpu controller (cpu.cfs_quota_us and
 // cpu.cfs_period_us) where the system still mounts one.
 std::optional<unsigned> QuotaProcessors() {
-  const std::string groups = ReadSmallFile("/proc/self/cgroup");
+  // A line for each hierarchy, whose paths may be long in a container.
+  const std::string groups = ReadSmallFile("/proc/self/cgroup", 64 << 10);
   std::optional<std::string> unified, cpu;
   for (std::size_t at = 0; at < groups.size();) {
     std::size_t end = groups.find('\n', at);
