@@ -415,12 +415,7 @@ void PdfWriter::writeShapedText() {
       // feed, a byte beyond ASCII) is seen while it is escaped, and such a line
       // goes the way below.
       if (s_.lineno < capacity) {
-        std::string_view line = raw;
-        if (!layout_.keepSpaces) {
-          const std::size_t b = line.find_first_not_of(' ');
-          line = b == std::string_view::npos ? std::string_view()
-                                             : line.substr(b, line.find_last_not_of(' ') - b + 1);
-        }
+        const std::string_view line = layout_.keepSpaces ? raw : TrimSpaces(raw);
         std::int64_t used = 0;
         if (fittingEnd(line, 0, used) == line.size() &&
             writeEscapedTextLine(line, std::numeric_limits<std::int64_t>::max(), true)) {

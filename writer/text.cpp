@@ -273,6 +273,12 @@ ByteKinds KindsOfBytes(std::string_view text) {
   return kinds;
 }
 
+std::string_view TrimSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 bool IsAscii(std::string_view text) {
   // Eight bytes at a time, then the rest.
   std::size_t i = 0;

@@ -47,6 +47,8 @@ char* EscapeInto(char* out, std::string_view text, bool& plain);
 
 // Whether a text holds only bytes below 0x80.
 bool IsAscii(std::string_view text);
+// The text without the blanks around it.
+std::string_view TrimSpaces(std::string_view text);
 // Whether a text has bytes of 0x80 and above, and whether it has control
 // characters (below a blank: tabs, form feeds, NUL), in one look.
 struct ByteKinds {

@@ -51,12 +51,6 @@ void AppendPadded(std::string& out, long long value, std::size_t width) {
 
 std::string Reference(std::int32_t object) { return std::to_string(object) + " 0 R"; }
 
-std::string_view TrimSpaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
 
 PdfWriter::PdfWriter(platform::Files& files, platform::MessageBox& messages,
@@ -740,27 +734,26 @@ void PdfWriter::startShapingAhead() {
     if (processors < 2) return;
     threads = std::min(processors, 4u) - 1;
   }
-  std::vector<ShapingAhead::Means> means;
-  for (std::size_t k = 0; k < threads; ++k) {
+  // An engine and a reading of the file of their own; none where either cannot be had.
+  auto meansOfOwn = [&] {
     ShapingAhead::Means m;
     m.engine = fonts_->alike();
-    if (!m.engine) return;
     try {
-      m.in = files_.openLines(s_.infile);
+      if (m.engine) m.in = files_.openLines(s_.infile);
     } catch (const std::exception&) {
-      return;
     }
+    if (!m.in) m.engine.reset();
+    return m;
+  };
+  std::vector<ShapingAhead::Means> means;
+  for (std::size_t k = 0; k < threads; ++k) {
+    ShapingAhead::Means m = meansOfOwn();
+    if (!m.engine) return;
     means.push_back(std::move(m));
   }
   // The writer's own, to shape a stretch ahead rather than wait for one; it
   // goes without where it cannot have them.
-  ShapingAhead::Means helper;
-  helper.engine = fonts_->alike();
-  try {
-    if (helper.engine) helper.in = files_.openLines(s_.infile);
-  } catch (const std::exception&) {
-    helper.engine.reset();
-  }
+  ShapingAhead::Means helper = meansOfOwn();
   try {
     ahead_ = std::make_unique<ShapingAhead>(std::move(means), std::move(helper), *fonts_,
                                             static_cast<std::size_t>(W), linePiece_, aheadStretch_,
