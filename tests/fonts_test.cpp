@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -432,6 +433,19 @@ TEST_F(FontsTest, EachStandardFontStartsWithItsLiberationFont) {
     ASSERT_EQ(fonts.size(), 1u) << font;
     EXPECT_NE(fonts[0][0].find(family), std::string::npos) << fonts[0][0];
   }
+}
+
+// Fonts are still found where no configuration file is, by fontconfig's own
+// built-in configuration.
+TEST_F(FontsTest, WithoutAFontConfigurationFileTheBuiltInOneFindsTheFonts) {
+  ::setenv("FONTCONFIG_FILE", dir.file("missing-fonts.conf").c_str(), 1);
+  const bool converted = Convert("Ελλάδα\n", true);
+  ::unsetenv("FONTCONFIG_FILE");
+  ASSERT_TRUE(converted);
+  const auto fonts = EmbeddedFonts();
+  ASSERT_EQ(fonts.size(), 1u);
+  EXPECT_EQ(fonts[0][3], "yes");
+  EXPECT_EQ(Lines(PdfToText(output))[0], "Ελλάδα");
 }
 
 TEST_F(FontsTest, AFontFileComesFirstAndCffFontsAreEmbeddedToo) {
