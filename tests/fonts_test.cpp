@@ -304,7 +304,7 @@ const char* const kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 
 // Every stretch of a line as text: font, F1's bytes, then each glyph's code,
 // adjustment and rise, and the adjustment after the last.
-std::vector<std::string> Described(const std::vector<ShownRun>& runs) {
+std::vector<std::string> Described(std::span<const ShownRun> runs) {
   std::vector<std::string> out;
   for (const ShownRun& run : runs) {
     std::string d = std::to_string(run.font) + " (" + run.classic + ")";
@@ -544,7 +544,7 @@ TEST_F(FontsTest, LongLinesInEmbeddedFontsGiveTheDocumentOfTheWholeLine) {
 class FailingEngine final : public FontEngine {
  public:
   FailingEngine(std::unique_ptr<FontEngine> real, bool fails) : real_(std::move(real)), fails_(fails) {}
-  const std::vector<ShownRun>& shape(std::u32string_view text) override { return real_->shape(text); }
+  std::span<const ShownRun> shape(std::u32string_view text) override { return real_->shape(text); }
   std::vector<bool> cutPoints(std::u32string_view text) override { return real_->cutPoints(text); }
   std::int64_t width(std::u32string_view text, const FontWidths& classic) override {
     return real_->width(text, classic);

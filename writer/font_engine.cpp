@@ -13,7 +13,7 @@ class LibraryFontEngine final : public FontEngine {
   explicit LibraryFontEngine(const FontSet& same)
       : fonts_(same, FontSet::Alike{}), shaper_(fonts_), measurer_(fonts_) {}
 
-  const std::vector<ShownRun>& shape(std::u32string_view text) override {
+  std::span<const ShownRun> shape(std::u32string_view text) override {
     return shaper_.shape(text);
   }
   std::vector<bool> cutPoints(std::u32string_view text) override { return CutPoints(text); }

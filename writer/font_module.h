@@ -75,7 +75,7 @@ class FontEngine {
   virtual ~FontEngine() = default;
   // Lays out one line, as it will stand on the page, in visual order. The
   // runs stay valid until the next line is laid out.
-  virtual const std::vector<ShownRun>& shape(std::u32string_view text) = 0;
+  virtual std::span<const ShownRun> shape(std::u32string_view text) = 0;
   // Where the line may be cut: entry i is true when a cut may fall before
   // character i, that is, not inside a cluster.
   virtual std::vector<bool> cutPoints(std::u32string_view text) = 0;
@@ -122,7 +122,7 @@ class FontModule {
 // for the caller to own, or null when the module was built for another
 // version of this interface than the one given.
 inline constexpr const char* kFontModuleEntry = "scrivane_font_module";
-inline constexpr int kFontModuleInterface = 3;
+inline constexpr int kFontModuleInterface = 4;
 using FontModuleEntry = FontModule* (*)(int interfaceVersion);
 
 }  // namespace scrivane

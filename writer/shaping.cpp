@@ -193,6 +193,7 @@ LineShaper::~LineShaper() {
 LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
   hb_unicode_funcs_t* u = hb_unicode_funcs_get_default();
   CharFacts f;
+  f.flags = kKnown;
   f.script = hb_unicode_script(u, c);
   if (Windows1252Byte(c, f.byte)) f.flags |= kClassic;
   if (IsMark(u, c)) f.flags |= kMark;
@@ -205,13 +206,6 @@ LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
   return f;
 }
 
-const std::unique_ptr<LineShaper::CharFacts[]>& LineShaper::fillBlock(std::size_t block) {
-  auto facts = std::make_unique<CharFacts[]>(0x100);
-  for (char32_t k = 0; k < 0x100; ++k) facts[k] = factsFor(static_cast<char32_t>(block << 8) + k);
-  factBlocks_[block] = std::move(facts);
-  return factBlocks_[block];
-}
-
 void LineShaper::noteMissing(std::size_t count, std::u32string_view first) {
   missing_.count += count;
   for (const char32_t c : first) {
@@ -221,14 +215,13 @@ void LineShaper::noteMissing(std::size_t count, std::u32string_view first) {
   }
 }
 
-const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
+std::span<const ShownRun> LineShaper::shape(std::u32string_view text) {
   const std::size_t n = text.size();
+  // runs_ only grows: the runs of earlier lines keep their storage for the
+  // next lines' runs, which fill them in place.
   std::vector<ShownRun>& runs = runs_;
-  std::size_t used = 0;  // runs_ keeps the storage of earlier lines' runs for reuse
-  if (n == 0) {
-    runs.clear();
-    return runs;
-  }
+  std::size_t used = 0;
+  if (n == 0) return {};
 
   // What each character is; whether anything runs right to left.
   script_.resize(n);
@@ -398,8 +391,7 @@ const std::vector<ShownRun>& LineShaper::shape(std::u32string_view text) {
       v = w;
     }
   }
-  runs.resize(used);
-  return runs;
+  return {runs.data(), used};
 }
 
 void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,7 +40,7 @@ class LineShaper {
 
   // Lays out one line, as it will stand on the page, in visual order. The
   // runs stay valid until the next line is shaped.
-  const std::vector<ShownRun>& shape(std::u32string_view text);
+  std::span<const ShownRun> shape(std::u32string_view text);
   const MissingGlyphs& missing() const { return missing_; }
   // Counts characters that no installed font has, met elsewhere.
   void noteMissing(std::size_t count, std::u32string_view first);
@@ -66,21 +67,26 @@ class LineShaper {
     std::uint8_t flags = 0;
   };
   static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4, kResolved = 8;
+  // Set in the facts of every character once they are looked up.
+  static constexpr std::uint8_t kKnown = 32;
   // Set in a line's flags, not in a character's facts: shown in the font of
   // its neighbours instead of F1, in a run of its own.
   static constexpr std::uint8_t kOwnRun = 16;
   static CharFacts factsFor(char32_t c);
   const CharFacts& factsOf(char32_t c) {
     if (c < 0x10000) {
-      const std::unique_ptr<CharFacts[]>& block = factBlocks_[c >> 8];
-      if (block) return block[c & 0xFF];
-      return fillBlock(c >> 8)[c & 0xFF];
+      std::unique_ptr<CharFacts[]>& block = factBlocks_[c >> 8];
+      if (!block) block = std::make_unique<CharFacts[]>(0x100);
+      CharFacts& f = block[c & 0xFF];
+      if ((f.flags & kKnown) == 0) f = factsFor(c);
+      return f;
     }
     beyond_ = factsFor(c);
     return beyond_;
   }
-  const std::unique_ptr<CharFacts[]>& fillBlock(std::size_t block);
-  // The Basic Multilingual Plane in blocks of 256 characters, filled at their first use.
+  // The Basic Multilingual Plane in blocks of 256 characters, each character
+  // looked up at its first use (a line of Chinese touches many blocks, and
+  // few characters of each).
   std::array<std::unique_ptr<CharFacts[]>, 256> factBlocks_;
   CharFacts beyond_;
 

@@ -315,7 +315,7 @@ void ShapingAhead::addPiece(Shaper& shaper, std::u32string_view text, Stretch& s
   const MissingGlyphs& missing = engine.missing();
   const std::size_t missingBefore = missing.count;
   const std::size_t firstBefore = missing.first.size();
-  const std::vector<ShownRun>& runs = engine.shape(text);
+  const std::span<const ShownRun> runs = engine.shape(text);
   Stretch::Piece piece;
   piece.length = text.size();
   piece.firstRun = static_cast<std::uint32_t>(stretch.runs.size());
