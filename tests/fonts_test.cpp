@@ -2,6 +2,7 @@
 // how the fonts are embedded, and that nothing changes for the text it has.
 
 #include <gtest/gtest.h>
+#include <hb.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/std_files.h"
@@ -364,6 +366,49 @@ TEST_F(FontsTest, ReusedShapesGiveWhatShapingAnewGives) {
             << ::testing::PrintToString(line);
       }
     }
+  }
+}
+
+TEST_F(FontsTest, EachSubsetHoldsTheGlyphsItsCodesShow) {
+  // Greek shows each character's own glyph; joined Arabic shows forms that
+  // no character maps to, and a ligature stands for two characters.
+  FontSet fonts("Times-Roman", std::nullopt);
+  LineShaper shaper(fonts);
+  std::vector<int> used;
+  for (const char32_t* line : {U"Καλημέρα κόσμε", U"مرحبا بالعالم لا"}) {
+    for (const ShownRun& run : shaper.shape(line)) {
+      if (run.font >= 0 && std::find(used.begin(), used.end(), run.font) == used.end()) used.push_back(run.font);
+    }
+  }
+  ASSERT_GE(used.size(), 2u);
+  for (const int index : used) {
+    EmbeddedFont& font = fonts.font(index);
+    const FontObjects objects = font.finish();
+    ASSERT_FALSE(objects.cff);
+    hb_blob_t* blob = hb_blob_create(objects.program.data(), static_cast<unsigned>(objects.program.size()),
+                                     HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+    hb_face_t* face = hb_face_create(blob, 0);
+    hb_font_t* subset = hb_font_create(face);
+    hb_font_t* original = hb_font_create(hb_font_get_face(font.hbFont()));
+    const auto& codes = font.codes();
+    ASSERT_EQ(objects.cidToGidMap.size(), 2 * (codes.size() + 1));
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+      const auto* map = reinterpret_cast<const unsigned char*>(objects.cidToGidMap.data());
+      const unsigned gid = (map[2 * (k + 1)] << 8) | map[2 * (k + 1) + 1];
+      const unsigned before = codes[k].first;
+      ASSERT_NE(gid, 0u) << "glyph " << before;
+      hb_glyph_extents_t want{}, got{};
+      EXPECT_TRUE(hb_font_get_glyph_extents(original, before, &want));
+      EXPECT_TRUE(hb_font_get_glyph_extents(subset, gid, &got));
+      EXPECT_EQ(hb_font_get_glyph_h_advance(subset, gid), hb_font_get_glyph_h_advance(original, before));
+      EXPECT_EQ(std::tie(got.x_bearing, got.y_bearing, got.width, got.height),
+                std::tie(want.x_bearing, want.y_bearing, want.width, want.height))
+          << "glyph " << before;
+    }
+    hb_font_destroy(original);
+    hb_font_destroy(subset);
+    hb_face_destroy(face);
+    hb_blob_destroy(blob);
   }
 }
 

@@ -235,10 +235,29 @@ FontObjects EmbeddedFont::finish() const {
   std::vector<std::uint32_t> glyphs;
   hb_subset_input_t* input = hb_subset_input_create_or_fail();
   if (input == nullptr) throw Failure("out of memory while subsetting '" + path_ + "'");
-  hb_set_t* glyphSet = hb_subset_input_glyph_set(input);
-  hb_set_add(glyphSet, 0);
+  // The subset is asked for by characters when every glyph shown is the one
+  // that the font's cmap gives its single character: the same glyphs (the
+  // missing-glyph box comes with every subset), but HarfBuzz, asked for
+  // glyphs, first reads the font's whole cmap to find their characters,
+  // several milliseconds for a CJK font. Ligatures, contextual forms and the
+  // missing-glyph box shown for a character are asked for by glyph.
+  bool byCharacter = true;
   for (const auto& [gid, text] : codes_) {
-    hb_set_add(glyphSet, gid);
+    hb_codepoint_t nominal = 0;
+    if (text.size() != 1 || hb_font_get_nominal_glyph(font_, text[0], &nominal) == 0 || nominal != gid) {
+      byCharacter = false;
+      break;
+    }
+  }
+  hb_set_t* glyphSet = hb_subset_input_glyph_set(input);
+  hb_set_t* characters = hb_subset_input_unicode_set(input);
+  if (!byCharacter) hb_set_add(glyphSet, 0);
+  for (const auto& [gid, text] : codes_) {
+    if (byCharacter) {
+      hb_set_add(characters, text[0]);
+    } else {
+      hb_set_add(glyphSet, gid);
+    }
     glyphs.push_back(gid);
   }
   // The PDF shows glyphs by number and never shapes again, so the layout
