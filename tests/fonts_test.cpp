@@ -332,7 +332,9 @@ TEST_F(FontsTest, ReusedShapesGiveWhatShapingAnewGives) {
   for (const char32_t* l :
        {U"مرحبا بالعالم hello مرحبا", U"ب\u200dب ـبـ لا ﻻ ٤٥٦ بب", U"AVA Ελληνικά ΑΥΤΟ AV λη",
         U"中文，文本。日本語、です「東京」", U"１⁄２ ３\u2215４ 🇫🇷🇩🇪 \u1100\u1161\u11a8 한글",
-        U"ｶﾞｷﾞ か\u3099 👨\u200d👩\u200d👧 👍🏽 e\u0301 q\u0323\u0307", U"Мир мир МИР", U"עולם שלום"}) {
+        U"ｶﾞｷﾞ か\u3099 👨\u200d👩\u200d👧 👍🏽 e\u0301 q\u0323\u0307", U"Мир мир МИР", U"עולם שלום",
+        // Numbers between words, in fonts that kern by GPOS and by an old 'kern' table.
+        U"Αθήνα 1974, 17.4 ΑΥΤΟ 7 λ", U"서울 2024 (11) 한글 1/7", U"中文 1968 文本 。 42"}) {
     lines.emplace_back(l);
   }
   // Arabic letters whose neighbour comes from another font: the font file

@@ -126,17 +126,43 @@ bool StandsAlone(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
+bool HasTable(hb_face_t* face, const char* tag) {
+  hb_blob_t* blob = hb_face_reference_table(face, hb_tag_from_string(tag, 4));
+  const bool has = hb_blob_get_length(blob) > 0;
+  hb_blob_destroy(blob);
+  return has;
+}
+
+// Whether HarfBuzz kerns text of these properties by the font's old 'kern'
+// table: it does unless the font positions by GPOS and GPOS has a 'kern'
+// feature for the script and language that HarfBuzz chooses, found here as
+// HarfBuzz finds it.
+bool KernsByKernTable(hb_face_t* face, const hb_segment_properties_t& props) {
+  if (!HasTable(face, "kern")) return false;
+  if (hb_ot_layout_has_positioning(face) == 0) return true;
+  hb_tag_t scripts[HB_OT_MAX_TAGS_PER_SCRIPT];
+  hb_tag_t languages[HB_OT_MAX_TAGS_PER_LANGUAGE];
+  unsigned scriptCount = HB_OT_MAX_TAGS_PER_SCRIPT, languageCount = HB_OT_MAX_TAGS_PER_LANGUAGE;
+  hb_ot_tags_from_script_and_language(props.script, props.language, &scriptCount, scripts,
+                                      &languageCount, languages);
+  unsigned script = HB_OT_LAYOUT_NO_SCRIPT_INDEX, language = HB_OT_LAYOUT_DEFAULT_LANGUAGE_INDEX;
+  unsigned feature = HB_OT_LAYOUT_NO_FEATURE_INDEX;
+  hb_tag_t chosen = HB_TAG_NONE;
+  hb_ot_layout_table_select_script(face, HB_OT_TAG_GPOS, scriptCount, scripts, &script, &chosen);
+  hb_ot_layout_script_select_language(face, HB_OT_TAG_GPOS, script, languageCount, languages, &language);
+  return hb_ot_layout_language_find_feature(face, HB_OT_TAG_GPOS, script, language,
+                                            HB_TAG('k', 'e', 'r', 'n'), &feature) == 0;
+}
+
 // The glyphs that the lookups HarfBuzz applies to text of these properties
 // in this font may look at or make; null when HarfBuzz may also change glyphs
-// by other tables: AAT ones, or the old 'kern' table.
+// by other tables: AAT ones, or the old 'kern' table where it applies it.
 hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props) {
   hb_face_t* face = hb_font_get_face(font);
-  for (const char* tag : {"morx", "mort", "kerx", "trak", "kern"}) {
-    hb_blob_t* blob = hb_face_reference_table(face, hb_tag_from_string(tag, 4));
-    const bool has = hb_blob_get_length(blob) > 0;
-    hb_blob_destroy(blob);
-    if (has) return nullptr;
+  for (const char* tag : {"morx", "mort", "kerx", "trak"}) {
+    if (HasTable(face, tag)) return nullptr;
   }
+  if (KernsByKernTable(face, props)) return nullptr;
   hb_shape_plan_t* plan = hb_shape_plan_create_cached(face, &props, nullptr, 0, nullptr);
   hb_set_t* lookups = hb_set_create();
   hb_set_t* glyphs = hb_set_create();
@@ -197,6 +223,7 @@ LineShaper::CharFacts LineShaper::factsFor(char32_t c) {
   f.script = hb_unicode_script(u, c);
   if (Windows1252Byte(c, f.byte)) f.flags |= kClassic;
   if (IsMark(u, c)) f.flags |= kMark;
+  if (hb_unicode_general_category(u, c) == HB_UNICODE_GENERAL_CATEGORY_SPACE_SEPARATOR) f.flags |= kBlank;
   if (IsResolvedScript(static_cast<hb_script_t>(f.script))) f.flags |= kResolved;
   const FriBidiCharType t = fribidi_get_bidi_type(static_cast<FriBidiChar>(c));
   if (FRIBIDI_IS_RTL(t) || FRIBIDI_IS_ARABIC(t) ||
@@ -300,7 +327,10 @@ std::span<const ShownRun> LineShaper::shape(std::u32string_view text) {
   }
   // Blanks, digits and punctuation between two stretches of one embedded font
   // are shown in that font where it has them, so that the line does not switch
-  // fonts at every word; they keep runs of their own, shaped apart as before.
+  // fonts at every word; they keep runs of their own, shaped apart as before,
+  // and blanks apart from the rest: a number between words is then a run of
+  // its own, which a font that does not kern digits joins from its digits
+  // alone instead of shaping each number anew.
   if (!bidi) {
     for (std::size_t lo = 1; lo < n; ++lo) {
       if (font[lo] >= 0 || font[lo - 1] < 0) continue;
@@ -357,8 +387,9 @@ std::span<const ShownRun> LineShaper::shape(std::u32string_view text) {
         while (hi < n && font[hi] < 0) ++hi;
       } else {
         std::size_t marks = (flags[lo] & kMark) != 0 ? 1 : 0;
+        const std::uint8_t apart = (flags[lo] & kOwnRun) != 0 ? kOwnRun | kBlank : kOwnRun;
         while (hi < n && font[hi] == f && script[hi] == script[lo] &&
-               ((flags[hi] ^ flags[lo]) & kOwnRun) == 0) {
+               ((flags[hi] ^ flags[lo]) & apart) == 0) {
           marks = (flags[hi] & kMark) != 0 ? marks + 1 : 0;
           if (marks > kLongestMarkRun) break;
           ++hi;

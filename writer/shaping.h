@@ -69,6 +69,8 @@ class LineShaper {
   static constexpr std::uint8_t kClassic = 1, kMark = 2, kNeedsBidi = 4, kResolved = 8;
   // Set in the facts of every character once they are looked up.
   static constexpr std::uint8_t kKnown = 32;
+  // A blank (a space separator).
+  static constexpr std::uint8_t kBlank = 64;
   // Set in a line's flags, not in a character's facts: shown in the font of
   // its neighbours instead of F1, in a run of its own.
   static constexpr std::uint8_t kOwnRun = 16;
