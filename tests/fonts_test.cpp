@@ -414,6 +414,59 @@ TEST_F(FontsTest, EachSubsetHoldsTheGlyphsItsCodesShow) {
   }
 }
 
+TEST_F(FontsTest, GlyphsThatAnOldKernTableKernsAreShapedTogether) {
+  // NanumGothic kerns by an old 'kern' table alone, which HarfBuzz applies;
+  // its copy here also kerns 가 before 나 by a tenth of an em.
+  const std::string nanum = "/usr/share/fonts/truetype/nanum/NanumGothic.ttf";
+  if (!testing::Exists(nanum)) GTEST_SKIP() << "fonts-nanum is not installed";
+  hb_blob_t* blob = hb_blob_create_from_file(nanum.c_str());
+  hb_face_t* face = hb_face_create(blob, 0);
+  hb_font_t* font = hb_font_create(face);
+  hb_codepoint_t ga = 0, na = 0;
+  ASSERT_TRUE(hb_font_get_nominal_glyph(font, U'가', &ga) && hb_font_get_nominal_glyph(font, U'나', &na));
+  const unsigned char kern[] = {0, 0, 0, 1,           // version 0, one subtable
+                                0, 0, 0, 20, 0, 1,    // version, length, horizontal pairs
+                                0, 1, 0, 6, 0, 0, 0, 0,  // one pair, then the search words
+                                static_cast<unsigned char>(ga >> 8), static_cast<unsigned char>(ga),
+                                static_cast<unsigned char>(na >> 8), static_cast<unsigned char>(na),
+                                0xFF, 0x38};  // -200 of 2048 units
+  hb_face_t* builder = hb_face_builder_create();
+  hb_tag_t tags[64];
+  unsigned count = 64;
+  hb_face_get_table_tags(face, 0, &count, tags);
+  for (unsigned k = 0; k < count; ++k) {
+    if (tags[k] == HB_TAG('k', 'e', 'r', 'n')) continue;
+    hb_blob_t* table = hb_face_reference_table(face, tags[k]);
+    hb_face_builder_add_table(builder, tags[k], table);
+    hb_blob_destroy(table);
+  }
+  hb_blob_t* kernBlob = hb_blob_create(reinterpret_cast<const char*>(kern), sizeof kern,
+                                       HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+  hb_face_builder_add_table(builder, HB_TAG('k', 'e', 'r', 'n'), kernBlob);
+  hb_blob_t* built = hb_face_reference_blob(builder);
+  unsigned size = 0;
+  const char* data = hb_blob_get_data(built, &size);
+  const std::string kerned = dir.write("kerned.ttf", std::string(data, size));
+  for (hb_blob_t* b : {kernBlob, built, blob}) hb_blob_destroy(b);
+  hb_face_destroy(builder);
+  hb_font_destroy(font);
+  hb_face_destroy(face);
+
+  FontSet reusing("Times-Roman", kerned);
+  FontSet fresh("Times-Roman", kerned);
+  LineShaper withReuse(reusing, true);
+  LineShaper anew(fresh, false);
+  const std::u32string line = U"가나 나가 가나";
+  bool kernedSomewhere = false;
+  for (const ShownRun& run : anew.shape(line)) {
+    for (const ShownRun::Glyph& g : run.glyphs) kernedSomewhere |= g.before != 0;
+  }
+  EXPECT_TRUE(kernedSomewhere);  // the table is applied at all
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Described(withReuse.shape(line)), Described(anew.shape(line))) << "round " << round;
+  }
+}
+
 TEST_F(FontsTest, CutPointsKeepMarksJoinersAndConjunctsTogether) {
   const std::u32string text = U"ae\u0301\u0915\u094D\u0937x\u200Dy";
   // Before each of the nine characters, and at the end.

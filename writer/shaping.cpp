@@ -93,11 +93,13 @@ constexpr std::size_t kSeenOnceSlots = 1 << 16;
 // beside them, apart from the font's lookups: letters, digits, punctuation and
 // symbols, but not marks, joiners and other format characters, emoji
 // modifiers, regional indicators, the halfwidth sound marks, the Hangul
-// fillers (letters that are not drawn), the fraction slashes (which make the
+// fillers (letters that are not drawn), the conjoining Hangul letters (which
+// HarfBuzz composes into syllables), the fraction slashes (which make the
 // digits around them a fraction) or blanks (which may be drawn as other blanks).
 bool StandsAlone(hb_unicode_funcs_t* u, char32_t c) {
   if (c == 0x2044 || c == 0x2215 || c == 0xFF9E || c == 0xFF9F || c == 0x115F || c == 0x1160 ||
-      c == 0x3164 || c == 0xFFA0 || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F3FB && c <= 0x1F3FF)) {
+      c == 0x3164 || c == 0xFFA0 || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F3FB && c <= 0x1F3FF) ||
+      (c >= 0x1100 && c <= 0x11FF) || (c >= 0xA960 && c <= 0xA97F) || (c >= 0xD7B0 && c <= 0xD7FF)) {
     return false;
   }
   switch (hb_unicode_general_category(u, c)) {
@@ -154,18 +156,58 @@ bool KernsByKernTable(hb_face_t* face, const hb_segment_properties_t& props) {
                                             HB_TAG('k', 'e', 'r', 'n'), &feature) == 0;
 }
 
+// Adds to `glyphs` every glyph of a pair in the font's old 'kern' table;
+// false when the table is not made only of lists of pairs (format 0), the one
+// kind whose glyphs can be told without applying it. Neither HarfBuzz nor
+// FreeType lists the pairs, so the table is read here.
+bool AddKernPairGlyphs(hb_face_t* face, hb_set_t* glyphs) {
+  hb_blob_t* blob = hb_face_reference_table(face, HB_TAG('k', 'e', 'r', 'n'));
+  unsigned size = 0;
+  const auto* data = reinterpret_cast<const unsigned char*>(hb_blob_get_data(blob, &size));
+  auto u16 = [&](std::size_t at) { return static_cast<unsigned>(data[at] << 8 | data[at + 1]); };
+  bool known = size >= 4 && u16(0) == 0;  // the OpenType header; Apple's has version 1.0 in 32 bits
+  const std::size_t tables = known ? u16(2) : 0;
+  std::size_t at = 4;
+  for (std::size_t t = 0; known && t < tables; ++t) {
+    // Subtable: version, length, coverage (the format in its high byte), then
+    // for format 0 the number of pairs, three words for searching, the pairs.
+    if (at + 14 > size || (u16(at + 4) >> 8) != 0) {
+      known = false;
+      break;
+    }
+    const std::size_t pairs = u16(at + 6);
+    if (at + 14 + 6 * pairs > size) {
+      known = false;
+      break;
+    }
+    for (std::size_t k = 0; k < pairs; ++k) {
+      hb_set_add(glyphs, u16(at + 14 + 6 * k));
+      hb_set_add(glyphs, u16(at + 16 + 6 * k));
+    }
+    // The length field overflows for subtables of more than 10,921 pairs:
+    // the pairs themselves tell where the subtable ends.
+    at += 14 + 6 * pairs;
+  }
+  hb_blob_destroy(blob);
+  return known;
+}
+
 // The glyphs that the lookups HarfBuzz applies to text of these properties
-// in this font may look at or make; null when HarfBuzz may also change glyphs
-// by other tables: AAT ones, or the old 'kern' table where it applies it.
+// in this font may look at or make, and those of the old 'kern' table where
+// HarfBuzz applies it; null when HarfBuzz may also change glyphs by other
+// tables: AAT ones, or a 'kern' table of another kind than pairs.
 hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props) {
   hb_face_t* face = hb_font_get_face(font);
   for (const char* tag : {"morx", "mort", "kerx", "trak"}) {
     if (HasTable(face, tag)) return nullptr;
   }
-  if (KernsByKernTable(face, props)) return nullptr;
+  hb_set_t* glyphs = hb_set_create();
+  if (KernsByKernTable(face, props) && !AddKernPairGlyphs(face, glyphs)) {
+    hb_set_destroy(glyphs);
+    return nullptr;
+  }
   hb_shape_plan_t* plan = hb_shape_plan_create_cached(face, &props, nullptr, 0, nullptr);
   hb_set_t* lookups = hb_set_create();
-  hb_set_t* glyphs = hb_set_create();
   for (const hb_tag_t table : {HB_OT_TAG_GSUB, HB_OT_TAG_GPOS}) {
     hb_set_clear(lookups);
     hb_ot_shape_plan_collect_lookups(plan, table, lookups);
