@@ -225,6 +225,19 @@ hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props)
   return glyphs;
 }
 
+// std::llround for the small values of positions, without the library call:
+// the fraction x - trunc(x) is exact, so halves round away from zero alike.
+std::int32_t Rounded(double x) {
+  auto whole = static_cast<std::int64_t>(x);
+  const double fraction = x - static_cast<double>(whole);
+  if (fraction >= 0.5) {
+    ++whole;
+  } else if (fraction <= -0.5) {
+    --whole;
+  }
+  return static_cast<std::int32_t>(whole);
+}
+
 bool IsResolvedScript(hb_script_t s) {
   return s != HB_SCRIPT_COMMON && s != HB_SCRIPT_INHERITED && s != HB_SCRIPT_UNKNOWN;
 }
@@ -571,14 +584,14 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
     }
     glyph.code = font.codeFor(info[g].gid, shown);
     const double target = wanted + info[g].xOffset * scale;
-    glyph.before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
+    glyph.before = Rounded(static_cast<double>(at) - target);
     at -= glyph.before;
     at += font.shownWidth(info[g].gid);
-    glyph.rise = static_cast<std::int32_t>(std::lround(info[g].yOffset * scale));
+    glyph.rise = Rounded(info[g].yOffset * scale);
     wanted += info[g].xAdvance * scale;
     run.glyphs.push_back(glyph);
   }
-  run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
+  run.after = Rounded(static_cast<double>(at) - wanted);
 
   if (keep) keepRun(hash, run.font, script, rtl, chars, run);
 }
@@ -679,10 +692,13 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
   auto keyOf = [&](char32_t c) {
     return (static_cast<std::uint64_t>(fontIndex) << 53) ^ (static_cast<std::uint64_t>(script) << 21) ^ c;
   };
+  shown_.resize(hi - lo);
+  bool added = false;
   for (std::size_t i = lo; i < hi; ++i) {
     const char32_t c = text[i];
-    const Alone* found = alone_.find(keyOf(c));
+    Alone* found = alone_.find(keyOf(c));
     if (found == nullptr) {
+      added = true;
       Alone shaped;
       hb_codepoint_t nominal = 0;
       if (StandsAlone(u, c) && hb_font_get_nominal_glyph(font.hbFont(), c, &nominal) != 0 &&
@@ -705,6 +721,11 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
       found = alone_.insert(keyOf(c), shaped).first;
     }
     if (!found->clear) return false;
+    shown_[i - lo] = found;
+  }
+  // An insert may have moved the characters found before it.
+  if (added) {
+    for (std::size_t i = lo; i < hi; ++i) shown_[i - lo] = alone_.find(keyOf(text[i]));
   }
 
   // Positions as shapeRun gives them for glyphs from shaping.
@@ -714,7 +735,7 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
   run.glyphs.resize(hi - lo);
   ShownRun::Glyph* glyph = run.glyphs.data();
   for (std::size_t i = lo; i < hi; ++i, ++glyph) {
-    Alone& a = *alone_.find(keyOf(text[i]));
+    Alone& a = *shown_[i - lo];
     if (!a.coded) {
       a.code = font.codeFor(a.glyph.gid, text.substr(i, 1));
       a.width = font.shownWidth(a.glyph.gid);
@@ -722,13 +743,13 @@ bool LineShaper::joinCharacters(std::u32string_view text, std::size_t lo, std::s
     }
     const double target = wanted + a.glyph.xOffset * scale;
     glyph->code = a.code;
-    glyph->before = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - target));
+    glyph->before = Rounded(static_cast<double>(at) - target);
     at -= glyph->before;
     at += a.width;
-    glyph->rise = static_cast<std::int32_t>(std::lround(a.glyph.yOffset * scale));
+    glyph->rise = Rounded(a.glyph.yOffset * scale);
     wanted += a.glyph.xAdvance * scale;
   }
-  run.after = static_cast<std::int32_t>(std::llround(static_cast<double>(at) - wanted));
+  run.after = Rounded(static_cast<double>(at) - wanted);
   return true;
 }
 

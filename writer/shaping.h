@@ -142,6 +142,7 @@ class LineShaper {
     std::int32_t width = 0;
   };
   FlatTable<Alone> alone_;
+  std::vector<Alone*> shown_;  // a run's characters, as joinCharacters found them
   // By font and script (font << 32 | script), once known: the glyphs that
   // the lookups applied touch, or null when such runs are always shaped whole.
   std::unordered_map<std::uint64_t, hb_set_t*> lookupGlyphs_;
