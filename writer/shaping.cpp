@@ -511,6 +511,12 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
     if (keep) keepRun(hash, run.font, script, rtl, chars, run);
     return;
   }
+  shapeWhole(text, lo, hi, rtl, script, run);
+  if (keep) keepRun(hash, run.font, script, rtl, chars, run);
+}
+
+void LineShaper::shapeWhole(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
+                            std::uint32_t script, ShownRun& run) {
   EmbeddedFont& font = fonts_.font(run.font);
   {
     hb_buffer_clear_contents(buffer_);
@@ -592,8 +598,6 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
     run.glyphs.push_back(glyph);
   }
   run.after = Rounded(static_cast<double>(at) - wanted);
-
-  if (keep) keepRun(hash, run.font, script, rtl, chars, run);
 }
 
 const std::uint32_t* LineShaper::findKept(std::uint64_t hash, int font, std::uint32_t script,

@@ -48,6 +48,9 @@ class LineShaper {
  private:
   void shapeRun(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
                 std::uint32_t script, ShownRun& run);
+  // Shapes text[lo, hi) as a whole with HarfBuzz, into `run`.
+  void shapeWhole(std::u32string_view text, std::size_t lo, std::size_t hi, bool rtl,
+                  std::uint32_t script, ShownRun& run);
   // Shows text[lo, hi) from the characters' shapes alone, left to right, into
   // `run`; false, when that might not give what shaping the whole run gives.
   bool joinCharacters(std::u32string_view text, std::size_t lo, std::size_t hi,
