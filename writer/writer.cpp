@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -33,6 +34,15 @@ std::int32_t CheckedInt32(std::int64_t value) {
 }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+// Each byte's two hexadecimal digits.
+constexpr std::array<char, 512> kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    pairs[2 * b] = kHexDigits[b >> 4];
+    pairs[2 * b + 1] = kHexDigits[b & 0xF];
+  }
+  return pairs;
+}();
 
 std::string ObjectLine(std::int32_t object) { return std::to_string(object) + " 0 obj"; }
 
@@ -980,10 +990,8 @@ void PdfWriter::writeShownRuns(std::span<const RunView> runs) {
         if (!inCodes) *out++ = '<';
         inCodes = true;
         const unsigned code = glyph.code;
-        out[0] = kHexDigits[code >> 12];
-        out[1] = kHexDigits[(code >> 8) & 0xF];
-        out[2] = kHexDigits[(code >> 4) & 0xF];
-        out[3] = kHexDigits[code & 0xF];
+        std::memcpy(out, kHexPairs.data() + 2 * (code >> 8), 2);
+        std::memcpy(out + 2, kHexPairs.data() + 2 * (code & 0xFF), 2);
         out += 4;
       }
       line.append(first, static_cast<std::size_t>(out - first));
