@@ -357,14 +357,38 @@ std::span<const ShownRun> LineShaper::shape(std::u32string_view text) {
   // A font for every character: F1 for what Windows-1252 has, running left to
   // right and not joined to a mark that it lacks; otherwise the first font that
   // has it, staying with the font before where that one has it too.
+  //
+  // Blanks, digits and punctuation between two stretches of one embedded font
+  // are shown in that font where it has them, so that the line does not switch
+  // fonts at every word; they keep runs of their own, shaped apart as before,
+  // and blanks apart from the rest: a number between words is then a run of
+  // its own, which a font that does not kern digits joins from its digits
+  // alone instead of shaping each number anew. Such a gap is followed as the
+  // fonts are chosen: it opens after a character of an embedded font, stays
+  // open while each of its characters could be in that font, and is given
+  // that font when the next embedded character is in it.
   font_.assign(n, -1);
   int* font = font_.data();
   int previous = -1;
+  std::size_t gap = 0;
+  int gapFont = -1;
+  bool inGap = false;
   for (std::size_t i = 0; i < n; ++i) {
     const bool mark = (flags[i] & kMark) != 0;
     if ((flags[i] & (kClassic | kMark)) == kClassic && (levelAt(i) & 1) == 0) {
       const bool joinedToNext = i + 1 < n && (flags[i + 1] & (kMark | kClassic)) == kMark;
-      if (!joinedToNext) continue;
+      if (!joinedToNext) {
+        if (!bidi) {
+          if (i > 0 && font[i - 1] >= 0) {
+            gap = i;
+            gapFont = font[i - 1];
+            inGap = true;
+          }
+          inGap = inGap && (flags[i] & (kResolved | kMark)) == 0 &&
+                  fonts_.fontFor(text[i], gapFont) == gapFont;
+        }
+        continue;
+      }
     }
     const char32_t c = text[i];
     const int preferred = mark && i > 0 && font[i - 1] >= 0 ? font[i - 1] : previous;
@@ -379,30 +403,13 @@ std::span<const ShownRun> LineShaper::shape(std::u32string_view text) {
     }
     font[i] = chosen;
     previous = chosen;
-  }
-  // Blanks, digits and punctuation between two stretches of one embedded font
-  // are shown in that font where it has them, so that the line does not switch
-  // fonts at every word; they keep runs of their own, shaped apart as before,
-  // and blanks apart from the rest: a number between words is then a run of
-  // its own, which a font that does not kern digits joins from its digits
-  // alone instead of shaping each number anew.
-  if (!bidi) {
-    for (std::size_t lo = 1; lo < n; ++lo) {
-      if (font[lo] >= 0 || font[lo - 1] < 0) continue;
-      const int f = font[lo - 1];
-      std::size_t hi = lo;
-      while (hi < n && font[hi] < 0 && (flags[hi] & (kResolved | kMark)) == 0 &&
-             fonts_.fontFor(text[hi], f) == f) {
-        ++hi;
+    if (inGap && chosen == gapFont) {
+      for (std::size_t k = gap; k < i; ++k) {
+        font[k] = chosen;
+        flags[k] |= kOwnRun;
       }
-      if (hi < n && font[hi] == f) {
-        for (std::size_t i = lo; i < hi; ++i) {
-          font[i] = f;
-          flags[i] |= kOwnRun;
-        }
-      }
-      lo = hi;
     }
+    inGap = false;
   }
   // At the start of the line, up to the first resolved script.
   if ((flags[0] & kResolved) == 0) {
