@@ -185,8 +185,9 @@ bool AddKernPairGlyphs(hb_face_t* face, hb_set_t* glyphs) {
       hb_set_add(glyphs, u16(at + 16 + 6 * k));
     }
     // The length field overflows for subtables of more than 10,921 pairs:
-    // the pairs themselves tell where the subtable ends.
-    at += 14 + 6 * pairs;
+    // then the pairs themselves tell where the subtable ends.
+    const std::size_t length = u16(at + 2);
+    at += std::max(length, 14 + 6 * pairs);
   }
   hb_blob_destroy(blob);
   return known;
