@@ -21,14 +21,14 @@ namespace scrivane {
 
 using platform::Failure;
 
-namespace {
-
-bool HasTable(hb_face_t* face, hb_tag_t tag) {
+bool HasTable(hb_face_t* face, std::uint32_t tag) {
   hb_blob_t* blob = hb_face_reference_table(face, tag);
   const bool has = hb_blob_get_length(blob) > 0;
   hb_blob_destroy(blob);
   return has;
 }
+
+namespace {
 
 std::string BlobBytes(hb_blob_t* blob) {
   unsigned int length = 0;

@@ -21,6 +21,9 @@ struct hb_face_t;
 
 namespace scrivane {
 
+// Whether the font has the table `tag` (an hb_tag_t), and it is not empty.
+bool HasTable(hb_face_t* face, std::uint32_t tag);
+
 // One font file opened for shaping and embedding. Glyphs are shown by codes of
 // two bytes that this object gives out: one code for each glyph with the text it
 // stands for, so that the text layer maps every drawn glyph back to exactly its

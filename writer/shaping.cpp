@@ -128,19 +128,12 @@ bool StandsAlone(hb_unicode_funcs_t* u, char32_t c) {
   }
 }
 
-bool HasTable(hb_face_t* face, const char* tag) {
-  hb_blob_t* blob = hb_face_reference_table(face, hb_tag_from_string(tag, 4));
-  const bool has = hb_blob_get_length(blob) > 0;
-  hb_blob_destroy(blob);
-  return has;
-}
-
 // Whether HarfBuzz kerns text of these properties by the font's old 'kern'
 // table: it does unless the font positions by GPOS and GPOS has a 'kern'
 // feature for the script and language that HarfBuzz chooses, found here as
 // HarfBuzz finds it.
 bool KernsByKernTable(hb_face_t* face, const hb_segment_properties_t& props) {
-  if (!HasTable(face, "kern")) return false;
+  if (!HasTable(face, HB_TAG('k', 'e', 'r', 'n'))) return false;
   if (hb_ot_layout_has_positioning(face) == 0) return true;
   hb_tag_t scripts[HB_OT_MAX_TAGS_PER_SCRIPT];
   hb_tag_t languages[HB_OT_MAX_TAGS_PER_LANGUAGE];
@@ -200,7 +193,7 @@ bool AddKernPairGlyphs(hb_face_t* face, hb_set_t* glyphs) {
 hb_set_t* GlyphsInLookups(hb_font_t* font, const hb_segment_properties_t& props) {
   hb_face_t* face = hb_font_get_face(font);
   for (const char* tag : {"morx", "mort", "kerx", "trak"}) {
-    if (HasTable(face, tag)) return nullptr;
+    if (HasTable(face, hb_tag_from_string(tag, 4))) return nullptr;
   }
   hb_set_t* glyphs = hb_set_create();
   if (KernsByKernTable(face, props) && !AddKernPairGlyphs(face, glyphs)) {

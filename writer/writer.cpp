@@ -1,11 +1,11 @@
 #include "writer/writer.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
