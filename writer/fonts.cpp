@@ -176,7 +176,7 @@ std::int32_t EmbeddedFont::width(std::uint32_t gid) const {
 namespace {
 
 constexpr std::uint32_t kNoCharacter = 0xFFFFFFFF;
-constexpr std::int32_t kUnchosen = -2;
+constexpr std::int16_t kUnchosen = -2;
 constexpr std::int32_t kUnknownWidth = std::numeric_limits<std::int32_t>::min();
 
 }  // namespace
@@ -520,8 +520,8 @@ int FontSet::chooseFont(char32_t c, int preferred) {
       candidateHas(static_cast<std::size_t>(preferred), c, /*remember=*/true)) {
     return preferred;
   }
-  std::int32_t* remembered = nullptr;
-  if (c < 0x10000) {
+  std::int16_t* remembered = nullptr;
+  if (c < 0x10000 && candidates_.size() <= INT16_MAX) {
     if (chosenInPlane0_.empty()) chosenInPlane0_.assign(0x10000, kUnchosen);
     remembered = &chosenInPlane0_[c];
     if (*remembered != kUnchosen) return *remembered;
@@ -561,7 +561,7 @@ int FontSet::chooseFont(char32_t c, int preferred) {
     }
   }
   if (remembered != nullptr) {
-    *remembered = chosen;
+    *remembered = static_cast<std::int16_t>(chosen);
   } else {
     chosenBeyond_.emplace(c, chosen);
   }

@@ -135,8 +135,9 @@ class FontSet {
   // (Candidate::hasInPlane0), once made; null before.
   std::vector<const std::uint8_t*> hasInPlane0_;
   // The font chosen for a character without a preference: for the Basic
-  // Multilingual Plane by a table (kUnchosen until asked), beyond it by a map.
-  std::vector<std::int32_t> chosenInPlane0_;
+  // Multilingual Plane by a table (kUnchosen until asked; while the fonts are
+  // few enough for it), beyond it by a map.
+  std::vector<std::int16_t> chosenInPlane0_;
   std::map<char32_t, int> chosenBeyond_;
   std::optional<int> fallback_;
 };

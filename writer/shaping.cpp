@@ -502,10 +502,12 @@ void LineShaper::shapeRun(std::u32string_view text, std::size_t lo, std::size_t 
       run.after = static_cast<std::int32_t>(kept[4]);
       return;
     }
+    // The slot is told by the hash's low bits and the run by its high ones.
     if (seenOnce_.empty()) seenOnce_.assign(kSeenOnceSlots, 0);
-    std::uint64_t& seen = seenOnce_[hash % kSeenOnceSlots];
-    keep = seen == hash;
-    seen = hash;
+    std::uint32_t& seen = seenOnce_[hash % kSeenOnceSlots];
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    keep = seen == tag;
+    seen = tag;
   }
 
   if (contextFree && !rtl && joinCharacters(text, lo, hi, script, run)) {

@@ -116,7 +116,7 @@ class LineShaper {
   std::size_t keptCount_ = 0;
   std::vector<std::uint32_t> keptRecords_;
   std::vector<ShownRun::Glyph> keptGlyphs_;
-  std::vector<std::uint64_t> seenOnce_;
+  std::vector<std::uint32_t> seenOnce_;
 
   // Scratch space of one line and one run, kept so that its storage is too.
   std::vector<ShownRun> runs_;
