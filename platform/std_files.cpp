@@ -431,6 +431,11 @@ class NewFile : public Output {
   void write(std::string_view bytes) override {
     if (fd_ < 0) ThrowErrno(EBADF);
     WriteAll(fd_, bytes);
+    written_ += bytes.size();
+    if (written_ - kicked_ >= (256u << 10)) {
+      ::sync_file_range(fd_, static_cast<off_t>(kicked_), static_cast<off_t>(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+      kicked_ = written_;
+    }
     // A file that another program removed would never reach the output's name.
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) throw Failure(kRemovedByOthers);
@@ -499,6 +504,7 @@ class NewFile : public Output {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   bool removed_ = false;
+  std::uint64_t written_ = 0, kicked_ = 0;
 };
 
 // A device, a pipe or a descriptor handed to us: written as it goes, never
