@@ -11,6 +11,7 @@
 #include "app/option_table.h"
 #include "app/std_streams.h"
 #include "platform/command_line.h"
+#include "platform/heap.h"
 #include "platform/failure.h"
 #include "platform/std_files.h"
 #include "platform/system_clock.h"
@@ -164,6 +165,7 @@ int RunOptionMode(const std::vector<std::string>& args, OptionServices& sv) {
 }
 
 int RunOptionMode(const std::vector<std::string>& args) {
+  platform::PrepareHeapForConversion();
   platform::StdFiles files;
   platform::SystemClock clock;
   platform::TerminalMessageBox messages(stdin, stderr, true);
