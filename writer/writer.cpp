@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -111,6 +112,20 @@ std::string PdfWriter::detail(const std::exception& e) const {
   return e.what();
 }
 
+namespace {
+
+// A thread that destroys `engine`; none, and the engine destroyed here, where
+// no thread can be had.
+std::thread ReleaseAside(std::unique_ptr<FontEngine> engine) {
+  try {
+    return std::thread([e = std::move(engine)]() mutable { e.reset(); });
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
+}  // namespace
+
 bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& outputfile,
                              const std::string& TextAuthor, const std::string& TextCreator,
                              const std::string& TextKeywords, const std::string& TextSubject,
@@ -173,13 +188,18 @@ bool PdfWriter::ConvertToPDF(const std::string& filename, const std::string& out
   startpdf();
   writepreamble();
   writetext();
+  // The fonts' engine, once its fonts are written, is taken apart on a thread
+  // of its own while the document is ended and put in place.
+  std::thread release;
   if (embedding_) {
     writefonts();
     reportMissingGlyphs();
+    release = ReleaseAside(std::move(fonts_));
   }
   reportUnshown();
   endpdf();
   closepdf();
+  if (release.joinable()) release.join();
   return !failed_;
 }
 
