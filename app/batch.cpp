@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -105,6 +106,12 @@ bool ConvertOne(const Options& o, const std::string& input, const std::string& t
 int RunBatch(const Options& o, OptionServices& sv) {
   const std::vector<std::string> targets = Targets(o);
   CheckTargets(o, targets, sv);
+  // Standard input may hold a long line whole in memory; what a conversion of
+  // it frees goes back to the system as it always did.
+  if (sv.prepareHeap != nullptr &&
+      std::none_of(o.inputs.begin(), o.inputs.end(), [](const std::string& in) { return in == "-"; })) {
+    sv.prepareHeap();
+  }
 
   // The fonts come from the font module; when it cannot be loaded, the first
   // input that needs it tells why, and later ones only that it is missing.

@@ -165,7 +165,6 @@ int RunOptionMode(const std::vector<std::string>& args, OptionServices& sv) {
 }
 
 int RunOptionMode(const std::vector<std::string>& args) {
-  platform::PrepareHeapForConversion();
   platform::StdFiles files;
   platform::SystemClock clock;
   platform::TerminalMessageBox messages(stdin, stderr, true);
@@ -176,7 +175,8 @@ int RunOptionMode(const std::vector<std::string>& args) {
                           stdout,
                           stderr,
                           ::isatty(STDOUT_FILENO) != 0,
-                          ::isatty(STDERR_FILENO) != 0};
+                          ::isatty(STDERR_FILENO) != 0,
+                          platform::PrepareHeapForConversion};
   return RunOptionMode(args, services);
 }
 

@@ -93,6 +93,8 @@ struct OptionServices {
   std::FILE* err;  // usage errors and progress
   bool outIsTerminal = false;
   bool errIsTerminal = false;
+  // Readies the process's heap for large conversions of named files; none in tests.
+  void (*prepareHeap)() = nullptr;
 };
 
 // Runs option mode and returns the exit status: 0 when every file converted,

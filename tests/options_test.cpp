@@ -273,7 +273,7 @@ class OptionRun : public ::testing::Test {
 
   int Run(std::vector<std::string> args) {
     OptionServices services{files_, messages_, clock_, in_, out_, err_,
-                            outIsTerminal_, errIsTerminal_};
+                            outIsTerminal_, errIsTerminal_, prepareHeap_};
     return RunOptionMode(args, services);
   }
   void Feed(std::string_view text) {
@@ -307,7 +307,21 @@ class OptionRun : public ::testing::Test {
   std::FILE* err_ = nullptr;
   bool outIsTerminal_ = false;
   bool errIsTerminal_ = false;
+  void (*prepareHeap_)() = nullptr;
 };
+
+TEST_F(OptionRun, TheHeapIsReadiedForNamedFilesButNotForStandardInput) {
+  static int readied = 0;
+  readied = 0;
+  prepareHeap_ = [] { ++readied; };
+  const std::string a = dir_.write("a.txt", "one\n");
+  const std::string b = dir_.write("b.txt", "two\n");
+  ASSERT_EQ(Run({"-q", a, b}), 0) << Err();
+  EXPECT_EQ(readied, 1);  // once for the batch
+  Feed("piped\n");
+  ASSERT_EQ(Run({"-q", "-", "-o", dir_.file("piped.pdf")}), 0) << Err();
+  EXPECT_EQ(readied, 1);
+}
 
 TEST_F(OptionRun, EverySettingReachesTheWriter) {
   const std::string in = dir_.write("notes.txt", "Hello\nWorld\n");
