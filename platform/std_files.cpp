@@ -431,9 +431,13 @@ class NewFile : public Output {
   void write(std::string_view bytes) override {
     if (fd_ < 0) ThrowErrno(EBADF);
     WriteAll(fd_, bytes);
+    // The disk is given what was written every 256 KB without waiting for
+    // it; otherwise replacing a file of the same name makes the file system
+    // write all of the new one inside rename(). A failure here changes nothing.
     written_ += bytes.size();
     if (written_ - kicked_ >= (256u << 10)) {
-      ::sync_file_range(fd_, static_cast<off_t>(kicked_), static_cast<off_t>(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+      ::sync_file_range(fd_, static_cast<off_t>(kicked_), static_cast<off_t>(written_ - kicked_),
+                        SYNC_FILE_RANGE_WRITE);
       kicked_ = written_;
     }
     // A file that another program removed would never reach the output's name.
@@ -504,7 +508,7 @@ class NewFile : public Output {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   bool removed_ = false;
-  std::uint64_t written_ = 0, kicked_ = 0;
+  std::uint64_t written_ = 0, kicked_ = 0;  // bytes written, and sent to the disk
 };
 
 // A device, a pipe or a descriptor handed to us: written as it goes, never
